@@ -1,0 +1,78 @@
+// _com_error as comdef.h has it, and the module's own HRESULT exception that
+// remembers where it was thrown.
+#pragma once
+
+#include <mutex>
+#include <source_location>
+#include <string>
+
+#include "platform/win32/WinError.h"
+
+class _com_error {
+ public:
+  explicit _com_error(HRESULT hr) noexcept : m_hr(hr) {}
+  _com_error(const _com_error& other) noexcept : m_hr(other.m_hr) {}
+  _com_error& operator=(const _com_error& other) noexcept {
+    m_hr = other.m_hr;
+    m_message.clear();
+    return *this;
+  }
+  virtual ~_com_error() = default;
+
+  HRESULT Error() const noexcept { return m_hr; }
+  WORD WCode() const noexcept { return HRESULTToWCode(m_hr); }
+  // The system's message for the HRESULT without its trailing line break;
+  // "IDispatch error #n" or "Unknown error 0xNNNNNNNN" when it has none.
+  // The text lives as long as the error object.
+  const WCHAR* ErrorMessage() const;
+
+  static HRESULT WCodeToHRESULT(WORD wCode) noexcept {
+    return wCode >= 0xFE00 ? static_cast<HRESULT>(0x80040200u) : MakeHResult(0x80040200u + wCode);
+  }
+  static WORD HRESULTToWCode(HRESULT hr) noexcept {
+    uint32_t u = static_cast<uint32_t>(hr);
+    return (u >= 0x80040200u && u <= 0x8004FFFFu) ? static_cast<WORD>(u - 0x80040200u) : 0;
+  }
+
+ private:
+  HRESULT m_hr;
+  mutable std::u16string m_message;
+};
+
+// Throws _com_error, as the compiler's COM support does for a failing HRESULT.
+[[noreturn]] void _com_issue_error(HRESULT hr);
+
+namespace ZYT {
+
+// The system message for an HRESULT (or HRESULT_FROM_WIN32 of a Win32 code),
+// ending in "\r\n" as FormatMessage gives it; empty when the system has none.
+std::u16string SystemMessage(HRESULT hr);
+
+// An HRESULT thrown by the module's own code, with the place it was thrown.
+class HResultException {
+ public:
+  HResultException(HRESULT hr, std::source_location where) noexcept : m_hr(hr), m_where(where) {}
+  HRESULT Error() const noexcept { return m_hr; }
+  const std::source_location& Where() const noexcept { return m_where; }
+
+ private:
+  HRESULT m_hr;
+  std::source_location m_where;
+};
+
+[[noreturn]] void ThrowHResult(HRESULT hr,
+                               std::source_location where = std::source_location::current());
+
+inline HRESULT ThrowIfFailed(HRESULT hr,
+                             std::source_location where = std::source_location::current()) {
+  if (FAILED(hr)) ThrowHResult(hr, where);
+  return hr;
+}
+
+// Throws HRESULT_FROM_WIN32 of a Win32 code that is not ERROR_SUCCESS.
+inline void ThrowIfWin32Error(DWORD code,
+                              std::source_location where = std::source_location::current()) {
+  if (code != ERROR_SUCCESS) ThrowHResult(HRESULT_FROM_WIN32(code), where);
+}
+
+}  // namespace ZYT
