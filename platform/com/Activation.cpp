@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "platform/com/ObjBase.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Registry.h"
+#include "platform/win32/RegistryStore.h"
 #include "platform/win32/SysInfo.h"
 
 namespace {
@@ -28,6 +30,9 @@ struct Registration {
 struct ActivationState {
   std::recursive_mutex lock;
   std::vector<LoadedModule> modules;
+  // Class to entry point, valid while the registry keeps the stamp it was read at.
+  std::map<CLSID, LPFNGETCLASSOBJECT> resolved;
+  ZYT::RegistryStamp resolvedAt;
   std::vector<Registration> registrations;
   DWORD nextCookie = 1;
 };
@@ -123,6 +128,19 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsctx, LPVOID, REFIID riid, LPV
   }
   // Only in-process servers exist on this platform.
   if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
+  ZYT::RegistryStamp stamp;
+  bool stamped = ZYT::GetRegistryStamp(stamp);
+  LPFNGETCLASSOBJECT known = nullptr;
+  {
+    std::lock_guard guard(state.lock);
+    if (!stamped || !(stamp == state.resolvedAt)) {
+      state.resolved.clear();
+      state.resolvedAt = stamp;
+    }
+    auto it = state.resolved.find(rclsid);
+    if (it != state.resolved.end()) known = it->second;
+  }
+  if (known) return known(rclsid, riid, ppv);
   std::u16string server;
   if (!ReadString(HKEY_CLASSES_ROOT, u"CLSID\\" + ZYT::GuidToString(rclsid) + u"\\InprocServer32",
                   nullptr, server) ||
@@ -131,6 +149,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsctx, LPVOID, REFIID riid, LPV
   LPFNGETCLASSOBJECT getClassObject = nullptr;
   HRESULT hr = LoadModule(server, getClassObject);
   if (FAILED(hr)) return hr;
+  if (stamped) {
+    std::lock_guard guard(state.lock);
+    if (stamp == state.resolvedAt) state.resolved[rclsid] = getClassObject;
+  }
   return getClassObject(rclsid, riid, ppv);
 }
 
@@ -181,6 +203,7 @@ void CoFreeUnusedLibraries() {
   std::lock_guard guard(state.lock);
   for (auto it = state.modules.begin(); it != state.modules.end();) {
     if (it->canUnloadNow && it->canUnloadNow() == S_OK) {
+      state.resolved.clear();
       dlclose(it->handle);
       it = state.modules.erase(it);
     } else {

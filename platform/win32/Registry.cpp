@@ -146,6 +146,7 @@ class Store {
     m_db = db;
     m_pid = getpid();
     ++m_generation;
+    m_dataVersion.Prepare(db, "PRAGMA data_version");
     m_findChild.Prepare(db, "SELECT id FROM keys WHERE parent=? AND folded=?");
     m_keyExists.Prepare(db, "SELECT 1 FROM keys WHERE id=?");
     m_insertKey.Prepare(db, "INSERT INTO keys(parent,name,folded,wlen,written) VALUES(?,?,?,?,?)");
@@ -199,6 +200,15 @@ class Store {
   }
 
   uint64_t Generation() const { return m_generation; }
+
+  // Changes whenever this process or another one commits to the store.
+  bool Stamp(ZYT::RegistryStamp& stamp) {
+    if (Ensure() != ERROR_SUCCESS) return false;
+    Query q(m_dataVersion);
+    if (q.Step() != SQLITE_ROW) return false;
+    stamp = {m_generation, static_cast<uint64_t>(q.Int(0)), m_localCommits};
+    return true;
+  }
 
   // Resolves a handle to its key id and root; predefined keys included.
   LONG Resolve(HKEY key, HKEY__& out) {
@@ -415,6 +425,7 @@ class Store {
     LONG rc = body();
     if (rc == ERROR_SUCCESS && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
       rc = ERROR_CANTWRITE;
+    if (rc == ERROR_SUCCESS) ++m_localCommits;
     if (rc != ERROR_SUCCESS) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     return rc;
   }
@@ -432,7 +443,7 @@ class Store {
   static std::u16string Widen(const char* s) { return ZYT::Utf8ToWide(s); }
 
   void FinalizeAll() {
-    Statement* all[] = {&m_findChild, &m_keyExists,   &m_insertKey,   &m_getValue,
+    Statement* all[] = {&m_dataVersion, &m_findChild, &m_keyExists,   &m_insertKey,   &m_getValue,
                         &m_setValue,  &m_touch,       &m_deleteValue, &m_enumKey,
                         &m_enumValue, &m_hasChildren, &m_deleteKeyRow, &m_deleteKeyValues,
                         &m_subtree,   &m_info};
@@ -444,7 +455,7 @@ class Store {
 
   // In a forked child the parent's connection must not be touched; leave it.
   void Abandon() {
-    Statement* all[] = {&m_findChild, &m_keyExists,   &m_insertKey,   &m_getValue,
+    Statement* all[] = {&m_dataVersion, &m_findChild, &m_keyExists,   &m_insertKey,   &m_getValue,
                         &m_setValue,  &m_touch,       &m_deleteValue, &m_enumKey,
                         &m_enumValue, &m_hasChildren, &m_deleteKeyRow, &m_deleteKeyValues,
                         &m_subtree,   &m_info};
@@ -456,11 +467,12 @@ class Store {
   sqlite3* m_db = nullptr;
   pid_t m_pid = 0;
   uint64_t m_generation = 0;
+  uint64_t m_localCommits = 0;
   int64_t m_rootIds[kRootCount] = {};
   int64_t m_classesId = 0;
   bool m_readOnly[kRootCount] = {};
   std::unordered_set<HKEY> m_handles;
-  Statement m_findChild, m_keyExists, m_insertKey, m_getValue, m_setValue, m_touch, m_deleteValue,
+  Statement m_dataVersion, m_findChild, m_keyExists, m_insertKey, m_getValue, m_setValue, m_touch, m_deleteValue,
       m_enumKey, m_enumValue, m_hasChildren, m_deleteKeyRow, m_deleteKeyValues, m_subtree, m_info;
 };
 
@@ -489,6 +501,12 @@ std::string RegistryStorePath() {
   else
     base = "/tmp";
   return base + "/zyt/registry.db";
+}
+
+bool GetRegistryStamp(RegistryStamp& stamp) {
+  Store& s = Store::Instance();
+  std::lock_guard guard(s.Lock());
+  return s.Stamp(stamp);
 }
 
 void SetRegistryRootReadOnly(HKEY root, bool readOnly) {

@@ -26,4 +26,14 @@ void ResetRegistryStore();
 std::string RegistryStorePath();
 void SetRegistryRootReadOnly(HKEY root, bool readOnly);
 
+// Identifies a state of the store: equal stamps mean nothing was written in
+// between, by this process or another. Lets callers cache what they read.
+struct RegistryStamp {
+  uint64_t generation = 0;
+  uint64_t external = 0;
+  uint64_t local = 0;
+  friend bool operator==(const RegistryStamp&, const RegistryStamp&) = default;
+};
+bool GetRegistryStamp(RegistryStamp& stamp);
+
 }  // namespace ZYT

@@ -17,6 +17,7 @@
 #include "platform/win32/KernelObject.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Registry.h"
+#include "platform/win32/Resources.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -374,9 +375,10 @@ HRESULT SHGetFolderPathW(HWND, int folder, HANDLE, DWORD, LPWSTR path) {
   return S_OK;
 }
 
-HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD flags) {
   std::string path = ZYT::ToPosixPath(fileName);
   if (path.empty()) return nullptr;
+  if (flags & LOAD_LIBRARY_AS_DATAFILE) return ZYT::LoadDataFileModule(path);
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) SetLastError(ERROR_MOD_NOT_FOUND);
   return handle;
@@ -385,6 +387,10 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
 HMODULE LoadLibraryW(LPCWSTR fileName) { return LoadLibraryExW(fileName, nullptr, 0); }
 
 BOOL FreeLibrary(HMODULE module) {
+  if (module && ZYT::IsDataFileModule(module)) {
+    ZYT::FreeDataFileModule(module);
+    return TRUE;
+  }
   if (!module || dlclose(module) != 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -400,7 +406,9 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
 
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   std::string path;
-  if (module) {
+  if (module && ZYT::IsDataFileModule(module)) {
+    path = ZYT::DataFileModulePath(module);
+  } else if (module) {
     struct link_map* map = nullptr;
     if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map) {
       SetLastError(ERROR_MOD_NOT_FOUND);

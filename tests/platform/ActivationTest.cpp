@@ -95,6 +95,20 @@ TEST_F(ActivationTest, FailuresNameTheirCause) {
   EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IUnknown, &p), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
 }
 
+TEST_F(ActivationTest, ARegistryChangeIsSeenAtTheNextCreation) {
+  ComPtr<ITestWidget> widget;
+  ASSERT_EQ(CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_ALL, uuidof<ITestWidget>(), widget.put_void()), S_OK);
+  HKEY key = nullptr;
+  std::u16string path = u"CLSID\\" + ZYT::GuidToString(CLSID_TestWidget) + u"\\InprocServer32";
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  const char16_t moved[] = u"/nonexistent/moved.dll.so";
+  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(moved), sizeof moved);
+  RegCloseKey(key);
+  EXPECT_EQ(CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_ALL, uuidof<ITestWidget>(), widget.put_void()),
+            HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
+      << "a cached server must not hide the registry's new answer";
+}
+
 TEST_F(ActivationTest, ExpandableServerPathIsExpanded) {
   setenv("ZYT_TEST_MODULE_DIR", ZYT_TEST_MODULE, 1);
   HKEY key = nullptr;
