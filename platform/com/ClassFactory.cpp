@@ -89,4 +89,32 @@ void CClassTable::ReleaseClassObjects() noexcept {
     if (CComClassFactory* f = m_cache[i].exchange(nullptr)) f->Release();
 }
 
+void CComModule::Init(const ClassEntry* entries, size_t count, HINSTANCE instance, const GUID& libid) {
+  m_entries = entries;
+  m_count = count;
+  m_instance = instance;
+  m_libid = libid;
+  m_table = new CClassTable(entries, count);
+}
+
+void CComModule::Term() {
+  delete m_table;
+  m_table = nullptr;
+}
+
+HRESULT CComModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  return m_table ? m_table->GetClassObject(clsid, riid, ppv) : CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT CComModule::UpdateClassRegistry(bool doRegister) const {
+  for (size_t i = 0; i < m_count; ++i) {
+    if (!m_entries[i].updateRegistry) continue;
+    HRESULT hr = m_entries[i].updateRegistry(doRegister);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 }  // namespace ZYT

@@ -29,9 +29,12 @@ class CComClassFactory final : public IClassFactory {
   InstanceCreator m_creator;
 };
 
+using RegistryUpdater = HRESULT (*)(bool doRegister);
+
 struct ClassEntry {
   const CLSID* clsid;
-  InstanceCreator creator;  // null: the class is not available in this build
+  InstanceCreator creator;          // null: the class is not available in this build
+  RegistryUpdater updateRegistry;   // writes or removes the class's registry entries
 };
 
 // Caches one class object per row, created on first request under a lock and
@@ -52,6 +55,35 @@ class CClassTable {
   size_t m_count;
   std::atomic<CComClassFactory*>* m_cache;
   std::mutex m_lock;
+};
+
+// The module object of a COM server: its class table, instance handle and
+// type library, the class objects, and the lock count that DllCanUnloadNow reads.
+class CComModule {
+ public:
+  CComModule() = default;
+  CComModule(const CComModule&) = delete;
+  CComModule& operator=(const CComModule&) = delete;
+
+  void Init(const ClassEntry* entries, size_t count, HINSTANCE instance, const GUID& libid);
+  // Releases every cached class object (process detach).
+  void Term();
+  HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
+  HRESULT CanUnloadNow() const { return ModuleLock::Count() == 0 ? S_OK : S_FALSE; }
+  // Runs every row's registration function in table order; stops at the first failure.
+  HRESULT UpdateClassRegistry(bool doRegister) const;
+  HINSTANCE Instance() const { return m_instance; }
+  const GUID& LibId() const { return m_libid; }
+  LONG Lock() { return ModuleLock::Lock(); }
+  LONG Unlock() { return ModuleLock::Unlock(); }
+  LONG GetLockCount() const { return ModuleLock::Count(); }
+
+ private:
+  const ClassEntry* m_entries = nullptr;
+  size_t m_count = 0;
+  CClassTable* m_table = nullptr;
+  HINSTANCE m_instance = nullptr;
+  GUID m_libid{};
 };
 
 }  // namespace ZYT

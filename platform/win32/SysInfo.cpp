@@ -449,6 +449,15 @@ HMODULE ZytModuleFromAddress(const void* address) {
   return handle;
 }
 
+std::u16string ZytModulePathFromAddress(const void* address) {
+  Dl_info info;
+  if (!dladdr(address, &info) || !info.dli_fname) return {};
+  char resolved[4096];
+  // The main program's name may be relative; modules' names are what dlopen was given.
+  if (realpath(info.dli_fname, resolved)) return ZYT::FromPosixPath(resolved);
+  return ZYT::FromPosixPath(info.dli_fname);
+}
+
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }

@@ -1,6 +1,8 @@
 // Clock, time conversion, environment, version, known folders and modules.
 #pragma once
 
+#include <string>
+
 #include "platform/win32/WinError.h"
 #include "platform/win32/WinTypes.h"
 
@@ -77,8 +79,11 @@ void* GetProcAddress(HMODULE module, LPCSTR name);
 // null: the host executable. Truncates to size - 1 characters with
 // ERROR_INSUFFICIENT_BUFFER and returns size.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
-// The module (dlopen handle) that contains an address, without adding a reference.
+// The module (dlopen handle) that contains an address, without adding a
+// reference; null while that module's constructors are still running.
 HMODULE ZytModuleFromAddress(const void* address);
+// The file of the module that contains an address; works from its constructors too.
+std::u16string ZytModulePathFromAddress(const void* address);
 
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();

@@ -6,3 +6,10 @@
 // Each command takes its arguments (without the command word) and returns the
 // process exit code; errors are one line on stderr.
 int RunRegCommand(const std::vector<std::string>& args);
+int RunRegisterCommand(const std::vector<std::string>& args, bool doRegister);
+int RunSetupCommand(const std::vector<std::string>& args);
+
+// Prepares the machine (registry, components, settings, module); idempotent.
+int Setup(bool quiet);
+// The folder of this build's modules: $ZYT_MODULE_DIR, else ../lib beside zytfilt.
+std::string ModuleDirectory();

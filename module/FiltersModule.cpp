@@ -1,0 +1,61 @@
+#include "module/FiltersModule.h"
+
+#include "filters/xml/NullFileFilter.h"
+#include "module/ClassIds.h"
+#include "platform/win32/SysInfo.h"
+
+namespace {
+
+template <UINT id>
+HRESULT UpdateRegistry(bool doRegister) {
+  return UpdateRegistryFromResource(id, doRegister);
+}
+
+// In the order registration walks it. A class not built yet has no creator:
+// its class object is not available, but its registration is complete.
+const ZYT::ClassEntry kClasses[] = {
+    {&CLSID_QhsFilter, nullptr, &UpdateRegistry<110>},
+    {&CLSID_OrreryCISProxyFilter, nullptr, &UpdateRegistry<105>},
+    {&CLSID_Mp3Filter, nullptr, &UpdateRegistry<106>},
+    {&CLSID_OggVorbisFilter, nullptr, &UpdateRegistry<108>},
+    {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},
+    {&CLSID_EmailFilter, nullptr, &UpdateRegistry<111>},
+    {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},
+    {&CLSID_SimpleFileFilterAdapter, nullptr, &UpdateRegistry<113>},
+    {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},
+    {&CLSID_XMLFilter, nullptr, &UpdateRegistry<116>},
+    {&CLSID_XMLProxyFilter, nullptr, &UpdateRegistry<117>},
+    {&CLSID_DocTypeManager, nullptr, &UpdateRegistry<118>},
+    {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},
+    {&CLSID_FeedItemFilter, nullptr, &UpdateRegistry<121>},
+    {&CLSID_QharcFilter, nullptr, &UpdateRegistry<122>},
+    {&CLSID_ArchiveFilter, nullptr, &UpdateRegistry<120>},
+};
+
+}  // namespace
+
+CFiltersModule g_module;
+std::u16string g_modulePath;
+
+namespace {
+
+// What DllMain does at process attach and detach happens when the module is
+// loaded and unloaded. Defined after the globals it fills, so that it is
+// constructed after them and destroyed before them.
+struct ModuleLifetime {
+  ModuleLifetime() {
+    const void* self = reinterpret_cast<const void*>(&DllGetClassObject);
+    g_module.Init(kClasses, std::size(kClasses), ZytModuleFromAddress(self), LIBID_ZYTFILTERSLib);
+    // GetModuleFileNameW's limit of 260 characters
+    g_modulePath = ZytModulePathFromAddress(self).substr(0, MAX_PATH - 1);
+  }
+  ~ModuleLifetime() { g_module.Term(); }
+} g_lifetime;
+
+}  // namespace
+
+extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  return g_module.GetClassObject(clsid, riid, ppv);
+}
+
+extern "C" HRESULT DllCanUnloadNow() { return g_module.CanUnloadNow(); }

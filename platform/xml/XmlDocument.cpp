@@ -1,0 +1,217 @@
+#include "platform/xml/XmlDocument.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlsave.h>
+#include <libxml/xpath.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <mutex>
+
+namespace ZYT {
+
+namespace {
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
+
+// Refuses every external entity and DTD the document names.
+xmlParserInputPtr NoExternalEntities(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+
+void InitOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    xmlSetExternalEntityLoader(NoExternalEntities);
+  });
+}
+
+std::string Take(xmlChar* text) {
+  if (!text) return {};
+  std::string s(reinterpret_cast<const char*>(text));
+  xmlFree(text);
+  return s;
+}
+
+const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+
+struct ContextDeleter {
+  void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+};
+struct XPathContextDeleter {
+  void operator()(xmlXPathContextPtr c) const { xmlXPathFreeContext(c); }
+};
+struct XPathObjectDeleter {
+  void operator()(xmlXPathObjectPtr o) const { xmlXPathFreeObject(o); }
+};
+
+xmlDocPtr Parse(std::string_view text, XmlParseError* error) {
+  InitOnce();
+  std::unique_ptr<xmlParserCtxt, ContextDeleter> ctxt(xmlNewParserCtxt());
+  if (!ctxt) return nullptr;
+  if (text.size() > 0x7FFFFFFF) {
+    if (error) *error = {0, 0, 0, "document too large"};
+    return nullptr;
+  }
+  xmlDocPtr doc =
+      xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, kParseOptions);
+  if (doc && ctxt->wellFormed) return doc;
+  if (error) {
+    const xmlError* e = xmlCtxtGetLastError(ctxt.get());
+    error->line = e ? e->line : 0;
+    error->column = e ? e->int2 : 0;
+    error->offset = ctxt->input ? static_cast<long>(xmlByteConsumed(ctxt.get())) : 0;
+    error->reason = e && e->message ? e->message : "not well-formed";
+    while (!error->reason.empty() && error->reason.back() == '\n') error->reason.pop_back();
+  }
+  xmlFreeDoc(doc);
+  return nullptr;
+}
+
+std::vector<XmlNode> Evaluate(xmlDocPtr doc, xmlNodePtr context, const std::string& xpath, bool* valid) {
+  std::vector<XmlNode> nodes;
+  if (valid) *valid = true;
+  if (!doc) return nodes;
+  std::unique_ptr<xmlXPathContext, XPathContextDeleter> ctx(xmlXPathNewContext(doc));
+  if (!ctx) return nodes;
+  ctx->node = context ? context : reinterpret_cast<xmlNodePtr>(doc);
+  std::unique_ptr<xmlXPathObject, XPathObjectDeleter> result(xmlXPathEvalExpression(X(xpath), ctx.get()));
+  if (!result || result->type != XPATH_NODESET) {
+    // MSXML accepts only node-set expressions in selectNodes.
+    if (valid) *valid = false;
+    return nodes;
+  }
+  if (result->nodesetval)
+    for (int i = 0; i < result->nodesetval->nodeNr; ++i) nodes.emplace_back(result->nodesetval->nodeTab[i]);
+  return nodes;
+}
+
+}  // namespace
+
+std::string XmlNode::Name() const { return m_node && m_node->name ? reinterpret_cast<const char*>(m_node->name) : ""; }
+bool XmlNode::IsElement() const { return m_node && m_node->type == XML_ELEMENT_NODE; }
+bool XmlNode::IsAttribute() const { return m_node && m_node->type == XML_ATTRIBUTE_NODE; }
+
+std::string XmlNode::Text() const { return m_node ? Take(xmlNodeGetContent(m_node)) : std::string(); }
+
+std::string XmlNode::Xml() const {
+  if (!m_node) return {};
+  if (m_node->type == XML_ATTRIBUTE_NODE) return Name() + "=\"" + Text() + "\"";
+  xmlBufferPtr buffer = xmlBufferCreate();
+  if (!buffer) return {};
+  xmlNodeDump(buffer, m_node->doc, m_node, 0, 0);
+  std::string out(reinterpret_cast<const char*>(xmlBufferContent(buffer)), static_cast<size_t>(xmlBufferLength(buffer)));
+  xmlBufferFree(buffer);
+  return out;
+}
+
+std::string XmlNode::Attribute(const std::string& name) const {
+  return IsElement() ? Take(xmlGetProp(m_node, X(name))) : std::string();
+}
+bool XmlNode::HasAttribute(const std::string& name) const {
+  return IsElement() && xmlHasProp(m_node, X(name)) != nullptr;
+}
+void XmlNode::SetAttribute(const std::string& name, const std::string& value) {
+  if (IsElement()) xmlSetProp(m_node, X(name), X(value));
+}
+void XmlNode::SetText(const std::string& text) {
+  if (!m_node) return;
+  xmlChar* escaped = xmlEncodeSpecialChars(m_node->doc, X(text));
+  xmlNodeSetContent(m_node, escaped);
+  xmlFree(escaped);
+}
+XmlNode XmlNode::AppendElement(const std::string& name) {
+  if (!IsElement()) return XmlNode();
+  return XmlNode(xmlNewChild(m_node, nullptr, X(name), nullptr));
+}
+XmlNode XmlNode::AppendCopy(const XmlNode& other) {
+  if (!IsElement() || !other) return XmlNode();
+  xmlNodePtr copy = xmlDocCopyNode(other.m_node, m_node->doc, 1);
+  if (!copy) return XmlNode();
+  return XmlNode(xmlAddChild(m_node, copy));
+}
+std::vector<XmlNode> XmlNode::ChildElements() const {
+  std::vector<XmlNode> children;
+  if (!m_node) return children;
+  for (xmlNodePtr c = m_node->children; c; c = c->next)
+    if (c->type == XML_ELEMENT_NODE) children.emplace_back(c);
+  return children;
+}
+std::vector<XmlNode> XmlNode::SelectNodes(const std::string& xpath) const {
+  return m_node ? Evaluate(m_node->doc, m_node, xpath, nullptr) : std::vector<XmlNode>();
+}
+XmlNode XmlNode::SelectSingleNode(const std::string& xpath) const {
+  auto nodes = SelectNodes(xpath);
+  return nodes.empty() ? XmlNode() : nodes.front();
+}
+
+XmlDocument::XmlDocument() { InitOnce(); }
+XmlDocument::~XmlDocument() { xmlFreeDoc(m_doc); }
+XmlDocument::XmlDocument(XmlDocument&& other) noexcept : m_doc(other.m_doc) { other.m_doc = nullptr; }
+XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
+  if (this != &other) {
+    xmlFreeDoc(m_doc);
+    m_doc = other.m_doc;
+    other.m_doc = nullptr;
+  }
+  return *this;
+}
+
+bool XmlDocument::LoadXml(std::string_view utf8, XmlParseError* error) {
+  xmlDocPtr doc = Parse(utf8, error);
+  if (!doc) return false;
+  xmlFreeDoc(m_doc);
+  m_doc = doc;
+  return true;
+}
+
+bool XmlDocument::Load(const std::string& posixPath, XmlParseError* error) {
+  // Read here: the parser's own file loader is the external-entity loader, which is off.
+  std::ifstream in(posixPath, std::ios::binary);
+  if (!in) {
+    if (error) *error = {0, 0, 0, "cannot read " + posixPath};
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  return LoadXml(text.str(), error);
+}
+
+std::string XmlDocument::Xml() const {
+  if (!m_doc) return {};
+  xmlChar* text = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemoryEnc(m_doc, &text, &size, "UTF-8", 0);
+  std::string out = text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size)) : "";
+  xmlFree(text);
+  return out;
+}
+
+bool XmlDocument::Save(const std::string& posixPath) const {
+  if (!m_doc) return false;
+  std::string temp = posixPath + ".tmp" + std::to_string(getpid());
+  if (xmlSaveFileEnc(temp.c_str(), m_doc, "UTF-8") < 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  if (std::rename(temp.c_str(), posixPath.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+XmlNode XmlDocument::DocumentElement() const { return XmlNode(m_doc ? xmlDocGetRootElement(m_doc) : nullptr); }
+
+std::vector<XmlNode> XmlDocument::SelectNodes(const std::string& xpath, bool* valid) const {
+  return Evaluate(m_doc, nullptr, xpath, valid);
+}
+
+XmlNode XmlDocument::SelectSingleNode(const std::string& xpath, bool* valid) const {
+  auto nodes = SelectNodes(xpath, valid);
+  return nodes.empty() ? XmlNode() : nodes.front();
+}
+
+}  // namespace ZYT

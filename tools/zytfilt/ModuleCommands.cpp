@@ -1,0 +1,116 @@
+// zytfilt register | unregister | setup: modules' entry points and a machine's first set-up.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "framework/PathUtilities.h"
+#include "framework/SettingsAccess.h"
+#include "platform/com/ComError.h"
+#include "platform/win32/RegistryStore.h"
+#include "platform/win32/Strings.h"
+#include "platform/win32/SysInfo.h"
+#include "tools/zytfilt/Commands.h"
+
+namespace {
+
+const char kRegisterUsage[] =
+    "usage: zytfilt register MODULE     run the module's DllRegisterServer\n"
+    "       zytfilt unregister MODULE   run the module's DllUnregisterServer\n"
+    "MODULE is a path, or the name of a module of this build (zytfilters, zytcomponents).\n";
+
+const char kSetupUsage[] =
+    "usage: zytfilt setup\n"
+    "Prepares this machine: the registry, the components module, the settings file\n"
+    "and the filter module. Safe to run again. The machine is chosen by ZYT_REGISTRY\n"
+    "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n";
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
+  return text;
+}
+
+std::string Describe(HRESULT hr) {
+  std::string message = ZYT::WideToUtf8(_com_error(hr).ErrorMessage());
+  return Hex(hr) + " (" + message + ")";
+}
+
+}  // namespace
+
+std::string ModuleDirectory() {
+  if (const char* dir = std::getenv("ZYT_MODULE_DIR"); dir && *dir) return dir;
+  std::string exe = ZYT::WideToUtf8(ZYT::ModuleFileName(nullptr));
+  std::string bin = exe.substr(0, exe.find_last_of('/'));
+  return bin.substr(0, bin.find_last_of('/')) + "/lib";
+}
+
+std::string ResolveModule(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  std::string file = name.size() > 7 && name.compare(name.size() - 7, 7, ".dll.so") == 0 ? name : name + ".dll.so";
+  return ModuleDirectory() + "/" + file;
+}
+
+// Loads a module and calls one of its registration entry points; prints the
+// failure as one line and returns the exit code.
+int CallEntryPoint(const std::string& module, const char* entryPoint, bool quiet) {
+  std::string path = ResolveModule(module);
+  HMODULE handle = LoadLibraryW(ZYT::Utf8ToWide(path).c_str());
+  if (!handle) {
+    std::fprintf(stderr, "zytfilt: cannot load %s\n", path.c_str());
+    return 1;
+  }
+  auto entry = reinterpret_cast<HRESULT (*)()>(GetProcAddress(handle, entryPoint));
+  if (!entry) {
+    std::fprintf(stderr, "zytfilt: %s has no %s\n", path.c_str(), entryPoint);
+    FreeLibrary(handle);
+    return 1;
+  }
+  HRESULT hr = entry();
+  FreeLibrary(handle);
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "zytfilt: %s: %s failed: %s\n", path.c_str(), entryPoint, Describe(hr).c_str());
+    return 1;
+  }
+  if (!quiet) std::printf("%s: %s succeeded\n", path.c_str(), entryPoint);
+  return 0;
+}
+
+int RunRegisterCommand(const std::vector<std::string>& args, bool doRegister) {
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::fputs(kRegisterUsage, args.empty() ? stderr : stdout);
+    return args.empty() ? 2 : 0;
+  }
+  return CallEntryPoint(args[0], doRegister ? "DllRegisterServer" : "DllUnregisterServer", false);
+}
+
+int RunSetupCommand(const std::vector<std::string>& args) {
+  if (!args.empty()) {
+    bool help = args[0] == "--help" || args[0] == "-h";
+    std::fputs(kSetupUsage, help ? stdout : stderr);
+    return help ? 0 : 2;
+  }
+  return Setup(false);
+}
+
+int Setup(bool quiet) {
+  if (CallEntryPoint("zytcomponents", "DllRegisterServer", true) != 0) return 1;
+  std::u16string settings;
+  try {
+    auto server = ZYT::CreateSettingsServer();
+    BSTR path = nullptr;
+    HRESULT hr = server->GetSettingsPath(&path);
+    if (FAILED(hr)) _com_issue_error(hr);
+    settings.assign(path, SysStringLen(path));
+    SysFreeString(path);
+  } catch (const _com_error& e) {
+    std::fprintf(stderr, "zytfilt: the settings cannot be prepared: %s\n", Describe(e.Error()).c_str());
+    return 1;
+  }
+  if (CallEntryPoint("zytfilters", "DllRegisterServer", true) != 0) return 1;
+  if (!quiet) {
+    std::printf("registry: %s\n", ZYT::RegistryStorePath().c_str());
+    std::printf("settings: %s\n", ZYT::WideToUtf8(settings).c_str());
+    std::printf("modules:  %s\n", ModuleDirectory().c_str());
+  }
+  return 0;
+}
