@@ -16,6 +16,7 @@
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "framework/SettingsAccess.h"
 #include "tests/platform/TestWidget.h"
 
 namespace {
@@ -33,9 +34,12 @@ struct Machine {
     const char16_t handler[] = u"{888471FB-9560-47CF-A4B4-3B9E89B56C6D}";
     RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler), sizeof handler);
     RegCloseKey(key);
-    HMODULE module = LoadLibraryW(ZYT::Utf8ToWide(ZYT_TEST_MODULE).c_str());
-    reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"))();
-    FreeLibrary(module);
+    for (const char* path : {ZYT_TEST_MODULE, ZYT_COMPONENTS_MODULE}) {
+      HMODULE module = LoadLibraryW(ZYT::Utf8ToWide(path).c_str());
+      reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"))();
+      FreeLibrary(module);
+    }
+    setenv("ZYT_SETTINGS", (dir + "/settings.xml").c_str(), 1);
   }
   ~Machine() {
     ZYT::ResetRegistryStore();
@@ -97,6 +101,15 @@ void CreateLoadedClass(benchmark::State& state) {
   keep->Release();
 }
 BENCHMARK(CreateLoadedClass);
+
+// Every filter asks for it at construction: a settings server created,
+// queried and released, with the settings file unchanged.
+void DebugFolder(benchmark::State& state) {
+  TheMachine();
+  if (ZYT::GetDebugFolder().empty()) state.SkipWithError("no debug folder");
+  for (auto _ : state) benchmark::DoNotOptimize(ZYT::GetDebugFolder());
+}
+BENCHMARK(DebugFolder)->Iterations(100000);
 
 struct Plain {
   virtual ~Plain() = default;

@@ -146,7 +146,9 @@ bool CreateDirectoryTree(const std::u16string& path) {
 
 std::u16string GetAppDataFolder(bool perUser, bool create) {
   WCHAR base[MAX_PATH];
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, perUser ? CSIDL_APPDATA : CSIDL_COMMON_APPDATA, nullptr, 0, base))) {
+  // On Linux the data folder itself may not exist yet; Windows always has it.
+  int which = (perUser ? CSIDL_APPDATA : CSIDL_COMMON_APPDATA) | (create ? CSIDL_FLAG_CREATE : 0);
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, which, nullptr, 0, base))) {
     std::u16string folder = MakePath(MakePath(base, u"Halvorine", u""), u"Orrery", u"");
     if (!IsDirectory(folder) && create) CreateDirectoryTree(folder);
     if (IsDirectory(folder)) return folder;

@@ -23,17 +23,11 @@ bool IsXPOrLater() {
 TEST_F(SysInfoTest, VersionIsWindows2000UnlessConfigured) {
   EXPECT_FALSE(IsXPOrLater());
   EXPECT_EQ(GetLastError(), ERROR_OLD_WIN_VERSION);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const char16_t xp[] = u"5.1";
-  RegSetValueExW(key, u"CurrentVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(xp), sizeof xp);
+  const std::u16string key = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  ZYT::Test::SetRegistryString(HKEY_LOCAL_MACHINE, key, u"CurrentVersion", u"5.1");
   EXPECT_TRUE(IsXPOrLater());
-  const char16_t vista[] = u"6.0";
-  RegSetValueExW(key, u"CurrentVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(vista), sizeof vista);
+  ZYT::Test::SetRegistryString(HKEY_LOCAL_MACHINE, key, u"CurrentVersion", u"6.0");
   EXPECT_FALSE(IsXPOrLater()) << "the check asks for major version 5 exactly";
-  RegCloseKey(key);
   OSVERSIONINFOEXW info{};
   info.dwOSVersionInfoSize = sizeof info;
   ASSERT_TRUE(GetVersionExW(&info));

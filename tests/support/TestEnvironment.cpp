@@ -9,8 +9,10 @@
 #include <sstream>
 
 #include "platform/com/TaskAllocator.h"
+#include "platform/win32/Registry.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
+#include "platform/win32/SysInfo.h"
 
 namespace ZYT::Test {
 
@@ -29,7 +31,32 @@ void MachineTest::SetUp() {
   FailTaskAllocations(0, 0);
 }
 
+void SetRegistryString(HKEY root, const std::u16string& key, const std::u16string& name, const std::u16string& value) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
+            ERROR_SUCCESS);
+  RegCloseKey(handle);
+}
+
+HRESULT RegisterModule(const std::string& path) {
+  HMODULE module = LoadLibraryW(Utf8ToWide(path).c_str());
+  if (!module) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+  auto entry = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
+  HRESULT hr = entry ? entry() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  FreeLibrary(module);
+  return hr;
+}
+
+void UseSettingsServer(MachineTest& test, const std::string& settingsXml) {
+  setenv("ZYT_SETTINGS", test.SettingsPath().c_str(), 1);
+  if (!settingsXml.empty()) test.WriteBytes(test.SettingsPath(), settingsXml);
+  ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+}
+
 void MachineTest::TearDown() {
+  unsetenv("ZYT_SETTINGS");
   FailTaskAllocations(0, 0);
   ResetRegistryStore();
   unsetenv("ZYT_REGISTRY");

@@ -16,6 +16,7 @@ class MachineTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+ public:
   // The test's private folder (POSIX path, no trailing separator).
   const std::string& TempDir() const { return m_dir; }
   std::u16string TempDirW() const;
@@ -26,12 +27,23 @@ class MachineTest : public ::testing::Test {
   std::string ReadBytes(const std::string& path) const;
   bool Exists(const std::string& path) const;
   std::vector<std::string> ListDir(const std::string& path) const;
+  std::string SettingsPath() const { return PathIn("settings.xml"); }
 
+ protected:
  private:
   std::string m_dir;
   std::string m_savedTmp;
   bool m_hadTmp = false;
 };
+
+// Writes a REG_SZ value, creating the key; fails the test when it cannot.
+void SetRegistryString(HKEY root, const std::u16string& key, const std::u16string& name, const std::u16string& value);
+
+// Loads a built module and runs its DllRegisterServer against the test's registry.
+HRESULT RegisterModule(const std::string& path);
+// Points ZYT_SETTINGS at a file in the test's folder and registers the
+// components module, so that the settings server answers from that file.
+void UseSettingsServer(MachineTest& test, const std::string& settingsXml);
 
 // "\x41\x00" style literals with embedded NULs.
 template <size_t N>

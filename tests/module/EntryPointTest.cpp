@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "filters/xml/SimpleFileFilter.h"
+#include "module/ClassIds.h"
+#include "module/FiltersModule.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/ObjIdl.h"
+#include "platform/win32/Strings.h"
+
+namespace {
+
+using ZYT::ComPtr;
+
+class EntryPointTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(DllCanUnloadNow(), S_OK) << "a test left an object or a lock behind"; }
+};
+
+TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
+  const CLSID unknown = ZYT::MakeGuid("{DEADBEEF-0000-0000-0000-000000000000}");
+  for (const CLSID* clsid : {&unknown, &CLSID_Mp3Filter, &CLSID_OrreryCISProxyFilter, &CLSID_ArchiveFilter}) {
+    void* p = reinterpret_cast<void*>(0xCAFECAFE);
+    EXPECT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE)
+        << ZYT::WideToUtf8(ZYT::GuidToString(*clsid));
+    EXPECT_EQ(p, nullptr);
+  }
+  EXPECT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, nullptr), E_POINTER);
+  void* p = reinterpret_cast<void*>(0xCAFECAFE);
+  EXPECT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IPersistFile, &p), E_NOINTERFACE);
+  EXPECT_EQ(p, nullptr);
+}
+
+TEST_F(EntryPointTest, UnloadingWaitsForObjectsAndServerLocks) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "a class object handed out";
+  ComPtr<ISimpleFileFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, uuidof<ISimpleFileFilter>(), filter.put_void()), S_OK);
+  ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "an object and a server lock";
+  filter.Reset();
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "the server lock alone";
+  ASSERT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  factory->LockServer(FALSE);
+  factory.Reset();
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
+TEST_F(EntryPointTest, ClassObjectsAreCachedAndAggregationFollowsTheRules) {
+  ComPtr<IClassFactory> first, second;
+  ASSERT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, first.put_void()), S_OK);
+  ASSERT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IUnknown, second.put_void()), S_OK);
+  EXPECT_EQ(static_cast<IUnknown*>(first.get()), static_cast<IUnknown*>(second.get()));
+
+  struct Outer final : IUnknown {
+    HRESULT QueryInterface(REFIID, void** ppv) override {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }
+    ULONG refs = 1;
+  } outer;
+  void* p = reinterpret_cast<void*>(0xCAFECAFE);
+  EXPECT_EQ(first->CreateInstance(&outer, uuidof<ISimpleFileFilter>(), &p), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(p, nullptr);
+  ASSERT_EQ(first->CreateInstance(&outer, IID_IUnknown, &p), S_OK);
+  auto* inner = static_cast<IUnknown*>(p);
+  ISimpleFileFilter* simple = nullptr;
+  ASSERT_EQ(inner->QueryInterface(&simple), S_OK);
+  EXPECT_EQ(outer.refs, 2u) << "the aggregated interface counts on the outer object";
+  simple->Release();
+  EXPECT_EQ(inner->Release(), 0u);
+}
+
+}  // namespace
