@@ -1,5 +1,7 @@
 #include "module/FiltersModule.h"
 
+#include "filters/media/Mp3Filter.h"
+#include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
 #include "module/ClassIds.h"
 #include "platform/win32/SysInfo.h"
@@ -16,8 +18,8 @@ HRESULT UpdateRegistry(bool doRegister) {
 const ZYT::ClassEntry kClasses[] = {
     {&CLSID_QhsFilter, nullptr, &UpdateRegistry<110>},
     {&CLSID_OrreryCISProxyFilter, nullptr, &UpdateRegistry<105>},
-    {&CLSID_Mp3Filter, nullptr, &UpdateRegistry<106>},
-    {&CLSID_OggVorbisFilter, nullptr, &UpdateRegistry<108>},
+    {&CLSID_Mp3Filter, &ZytCreateInstance<CMp3Filter>, &UpdateRegistry<106>},
+    {&CLSID_OggVorbisFilter, &ZytCreateInstance<COggVorbisFilter>, &UpdateRegistry<108>},
     {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},
     {&CLSID_EmailFilter, nullptr, &UpdateRegistry<111>},
     {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},

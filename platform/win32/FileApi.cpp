@@ -327,14 +327,16 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTR
   return ZYT::RegisterHandle(file);
 }
 
-BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
   if (read) *read = 0;
   auto* file = ZYT::HandleAs<FileObject>(handle);
   if (!file) return FALSE;
   if (!buffer && toRead) return Fail(ERROR_NOACCESS);
   DWORD done = 0;
   while (done < toRead) {
-    ssize_t n = ::read(file->fd(), static_cast<char*>(buffer) + done, toRead - done);
+    ssize_t n = overlapped ? ::pread(file->fd(), static_cast<char*>(buffer) + done, toRead - done,
+                                     static_cast<off_t>((uint64_t(overlapped->OffsetHigh) << 32 | overlapped->Offset) + done))
+                           : ::read(file->fd(), static_cast<char*>(buffer) + done, toRead - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (read) *read = done;
@@ -347,14 +349,17 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
   return TRUE;
 }
 
-BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, void*) {
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
   if (written) *written = 0;
   auto* file = ZYT::HandleAs<FileObject>(handle);
   if (!file) return FALSE;
   if (!buffer && toWrite) return Fail(ERROR_NOACCESS);
   DWORD done = 0;
   while (done < toWrite) {
-    ssize_t n = ::write(file->fd(), static_cast<const char*>(buffer) + done, toWrite - done);
+    ssize_t n = overlapped
+                    ? ::pwrite(file->fd(), static_cast<const char*>(buffer) + done, toWrite - done,
+                               static_cast<off_t>((uint64_t(overlapped->OffsetHigh) << 32 | overlapped->Offset) + done))
+                    : ::write(file->fd(), static_cast<const char*>(buffer) + done, toWrite - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (written) *written = done;

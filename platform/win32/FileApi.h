@@ -78,13 +78,24 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
 };
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
 
+// A position for ReadFile/WriteFile; the I/O is synchronous here, and the
+// file pointer is left where it was (pread/pwrite).
+struct OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+};
+using LPOVERLAPPED = OVERLAPPED*;
+
 BOOL CloseHandle(HANDLE handle);
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void* overlapped);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,

@@ -489,6 +489,7 @@ void ResetRegistryStore() {
   std::lock_guard guard(s.Lock());
   s.Close();
   ResetCodePageCache();
+  ZytResetLocaleCache();
 }
 
 std::string RegistryStorePath() {

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -456,6 +457,38 @@ std::u16string ZytModulePathFromAddress(const void* address) {
   // The main program's name may be relative; modules' names are what dlopen was given.
   if (realpath(info.dli_fname, resolved)) return ZYT::FromPosixPath(resolved);
   return ZYT::FromPosixPath(info.dli_fname);
+}
+
+namespace {
+const std::chrono::steady_clock::time_point g_processStart = std::chrono::steady_clock::now();
+std::atomic<LCID> g_lcid{0};
+}  // namespace
+
+void ZytResetLocaleCache() { g_lcid.store(0); }
+
+DWORD ZytProcessClock() {
+  return static_cast<DWORD>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_processStart).count());
+}
+
+LCID GetSystemDefaultLCID() {
+  LCID lcid = g_lcid.load(std::memory_order_relaxed);
+  if (lcid) return lcid;
+  lcid = 0x409;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\Language", 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    WCHAR buffer[16] = {};
+    DWORD cb = sizeof buffer - sizeof(WCHAR), type = 0;
+    if (RegQueryValueExW(key, u"Default", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &cb) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+      unsigned long v = std::strtoul(ZYT::WideToUtf8(buffer).c_str(), nullptr, 16);
+      if (v > 0 && v <= 0xFFFF) lcid = static_cast<LCID>(v);
+    }
+    RegCloseKey(key);
+  }
+  g_lcid.store(lcid, std::memory_order_relaxed);
+  return lcid;
 }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }

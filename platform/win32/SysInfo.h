@@ -85,6 +85,14 @@ HMODULE ZytModuleFromAddress(const void* address);
 // The file of the module that contains an address; works from its constructors too.
 std::u16string ZytModulePathFromAddress(const void* address);
 
+// Milliseconds since the process started (the C runtime's clock() on Windows).
+DWORD ZytProcessClock();
+// 0x409 unless HKLM\SYSTEM\CurrentControlSet\Control\Nls\Language "Default"
+// names another locale (four hex digits, as Windows writes it).
+LCID GetSystemDefaultLCID();
+// Forgets the cached locale (after the registry changed under a test).
+void ZytResetLocaleCache();
+
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);

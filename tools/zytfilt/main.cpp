@@ -12,6 +12,7 @@ const char kUsage[] =
     "usage: zytfilt COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
+    "  dump        filter files as the indexer would and print every chunk\n"
     "  setup       prepare this machine: registry, settings, modules (safe to repeat)\n"
     "  register    run a module's DllRegisterServer\n"
     "  unregister  run a module's DllUnregisterServer\n"
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "reg") return RunRegCommand(args);
   if (command == "setup") return RunSetupCommand(args);
+  if (command == "dump") return RunDumpCommand(args);
   if (command == "register") return RunRegisterCommand(args, true);
   if (command == "unregister") return RunRegisterCommand(args, false);
   std::fprintf(stderr, "zytfilt: unknown command '%s' (see 'zytfilt --help')\n", command.c_str());

@@ -1,0 +1,53 @@
+// Where a format reader's bytes come from: an open file or a buffer. Reads
+// never pass the end; a short count tells the reader where the data ends.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "platform/win32/FileApi.h"
+
+class IByteSource {
+ public:
+  virtual ~IByteSource() = default;
+  virtual uint64_t Size() const = 0;
+  // Bytes read at offset, fewer than n at the end (0 past it or on error).
+  virtual size_t ReadAt(uint64_t offset, void* buffer, size_t n) const = 0;
+};
+
+class CMemoryByteSource final : public IByteSource {
+ public:
+  explicit CMemoryByteSource(std::string_view bytes) : m_bytes(bytes) {}
+  uint64_t Size() const override { return m_bytes.size(); }
+  size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+    if (offset >= m_bytes.size()) return 0;
+    size_t count = std::min<uint64_t>(n, m_bytes.size() - offset);
+    std::memcpy(buffer, m_bytes.data() + offset, count);
+    return count;
+  }
+
+ private:
+  std::string_view m_bytes;
+};
+
+// Reads through an open Win32 file handle; does not own it.
+class CFileByteSource final : public IByteSource {
+ public:
+  explicit CFileByteSource(HANDLE file) : m_file(file) {}
+  uint64_t Size() const override {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(m_file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+  }
+  size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    if (!ReadFile(m_file, buffer, static_cast<DWORD>(std::min<size_t>(n, 0x7FFFFFFF)), &read, &at)) return 0;
+    return read;
+  }
+
+ private:
+  HANDLE m_file;
+};

@@ -1,0 +1,33 @@
+#include "filters/media/Mp3Filter.h"
+
+HRESULT CMp3Filter::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = 0;  // the module carries no type information for its filters
+  return S_OK;
+}
+
+HRESULT CMp3Filter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+void CMp3Filter::ReadTags(const IByteSource& file) {
+  CMp3Tag tag(file);
+  m_title = tag.Title();
+  m_artist = tag.Artist();
+  m_genre = tag.Genre();
+  m_items = tag.Items();
+}
+
+std::u16string CMp3Filter::Field(ULONG idChunk) const {
+  return idChunk == 3 ? m_artist : idChunk == 4 ? m_genre : m_title;
+}
+
+std::u16string CMp3Filter::Header() const {
+  std::u16string header;
+  if (!m_artist.empty()) header += u"Artist: " + m_artist + u"\n";
+  if (!m_title.empty()) header += u"Title: " + m_title + u"\n";
+  if (!m_genre.empty()) header += u"Genre: " + m_genre + u"\n";
+  if (!header.empty()) header += u"\n";
+  return header;
+}

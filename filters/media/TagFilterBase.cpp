@@ -1,0 +1,126 @@
+#include "filters/media/TagFilterBase.h"
+
+#include "platform/com/ComBoundary.h"
+#include "platform/win32/SysInfo.h"
+
+HRESULT CTagFilterBase::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) {
+  return ZYT::ComBoundary("Init", [&] {
+    m_chunkNumber = 0;
+    m_itemIndex = 0;
+    m_headerMade = false;
+    m_pending.clear();
+    m_valueChunk = false;
+    m_valueReturned = true;
+    HRESULT hr = ZYT::InterpretFilterInit(grfFlags, cAttributes, aAttributes, m_initFlags);
+    if (FAILED(hr)) return hr;
+    if (m_filePath.empty()) return E_FAIL;
+    m_file.Close();
+    m_file = ZYT::CAutoHandle(CreateFileW(m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_file.IsValid()) return FILTER_E_ACCESS;
+    m_items.clear();
+    ReadTags(CFileByteSource(m_file.get()));
+    if (pFlags) *pFlags = IFILTER_FLAGS_OLE_PROPERTIES;
+    return S_OK;
+  });
+}
+
+HRESULT CTagFilterBase::GetChunk(STAT_CHUNK* pStat) {
+  return ZYT::ComBoundary("GetChunk", [&] {
+    if (!pStat) return E_POINTER;
+    if (!m_file.IsValid()) return FILTER_E_ACCESS;
+    if (EndsAtOnce()) return FILTER_E_END_OF_CHUNKS;
+    STAT_CHUNK chunk{};
+    chunk.locale = GetSystemDefaultLCID();
+    chunk.attribute.psProperty.ulKind = PRSPEC_PROPID;
+    if (ValueChunkDue()) {
+      chunk.idChunk = ++m_chunkNumber;
+      chunk.breakType = CHUNK_EOW;
+      chunk.flags = CHUNK_VALUE;
+      chunk.attribute.guidPropSet = chunk.idChunk == 4 ? FMTID_DocSummaryInformation : FMTID_SummaryInformation;
+      chunk.attribute.psProperty.propid = chunk.idChunk == 3 ? PIDSI_AUTHOR : chunk.idChunk == 4 ? PIDDSI_CATEGORY
+                                                                                                 : PIDSI_TITLE;
+      m_valueReturned = false;
+      m_valueChunk = true;
+      ValueChunkEmitted();
+      *pStat = chunk;
+      return S_OK;
+    }
+    if (m_itemIndex == m_items.size()) return FILTER_E_END_OF_CHUNKS;
+    chunk.idChunk = ++m_chunkNumber;
+    chunk.breakType = CHUNK_EOS;
+    chunk.flags = CHUNK_TEXT;
+    chunk.attribute.guidPropSet = PSGUID_STORAGE;
+    chunk.attribute.psProperty.propid = PID_STG_CONTENTS;
+    chunk.idChunkSource = chunk.idChunk;
+    m_valueReturned = false;
+    m_valueChunk = false;
+    if (!m_headerMade) {
+      m_pending = Header();
+      m_headerMade = true;
+    }
+    // Text the indexer left unread is carried into this chunk.
+    if (m_pending.empty()) {
+      m_pending = m_items[m_itemIndex++];
+      if (m_itemIndex < m_items.size() || SpaceAfterLastItem()) m_pending += u' ';
+    }
+    *pStat = chunk;
+    return S_OK;
+  });
+}
+
+HRESULT CTagFilterBase::GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) {
+  if (!pcwcBuffer || (!awcBuffer && *pcwcBuffer)) return E_POINTER;
+  if (m_valueChunk) return FILTER_E_NO_TEXT;
+  if (m_pending.empty()) return FILTER_E_NO_MORE_TEXT;
+  size_t n = std::min<size_t>(*pcwcBuffer, m_pending.size());
+  std::char_traits<char16_t>::copy(awcBuffer, m_pending.data(), n);
+  *pcwcBuffer = static_cast<ULONG>(n);
+  m_pending.erase(0, n);
+  return m_pending.empty() ? FILTER_S_LAST_TEXT : S_OK;
+}
+
+HRESULT CTagFilterBase::GetValue(PROPVARIANT** ppPropValue) {
+  if (!ppPropValue) return E_POINTER;
+  *ppPropValue = nullptr;
+  if (m_valueReturned) return FILTER_E_NO_MORE_VALUES;
+  if (!m_valueChunk) return FILTER_E_NO_VALUES;
+  auto* value = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
+  if (!value) return E_OUTOFMEMORY;
+  PropVariantInit(value);
+  value->pwszVal = ZYT::CoTaskStrDup(Field(m_chunkNumber));
+  if (!value->pwszVal) {
+    CoTaskMemFree(value);
+    return E_OUTOFMEMORY;
+  }
+  value->vt = VT_LPWSTR;
+  m_valueReturned = true;
+  *ppPropValue = value;
+  return S_OK;
+}
+
+HRESULT CTagFilterBase::BindRegion(FILTERREGION, REFIID, void** ppunk) {
+  if (ppunk) *ppunk = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CTagFilterBase::GetClassID(CLSID* pClassID) {
+  if (!pClassID) return E_POINTER;
+  *pClassID = m_clsid;
+  return S_OK;
+}
+
+HRESULT CTagFilterBase::Load(LPCOLESTR pszFileName, DWORD) {
+  return ZYT::ComBoundary("Load", [&] {
+    m_filePath = pszFileName ? pszFileName : u"";
+    return S_OK;
+  });
+}
+
+HRESULT CTagFilterBase::GetCurFile(LPOLESTR* ppszFileName) {
+  if (!ppszFileName) return E_POINTER;
+  *ppszFileName = nullptr;
+  if (m_filePath.empty()) return E_FAIL;
+  *ppszFileName = ZYT::CoTaskStrDup(m_filePath);
+  return *ppszFileName ? S_OK : E_OUTOFMEMORY;
+}

@@ -1,0 +1,94 @@
+#include "framework/SimpleLogger.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "framework/PathUtilities.h"
+#include "framework/SettingsAccess.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/PathMap.h"
+#include "platform/win32/Strings.h"
+#include "platform/win32/SysInfo.h"
+
+CSimpleLogger::CSimpleLogger(std::u16string name, bool prefixMode, bool timeStamps, std::u16string folder)
+    : m_folder(std::move(folder)), m_timeStamps(timeStamps) {
+  if (prefixMode)
+    m_prefix = std::move(name);
+  else
+    m_fixedName = std::move(name);
+}
+
+void CSimpleLogger::SetFolder(const std::u16string& folder) {
+  ZYT::Mutex lock(m_lock);
+  m_folder = folder;
+  m_currentFile.clear();
+}
+
+void CSimpleLogger::Write(ZYT::CLogStream& stream, const char* label, int line) {
+  try {
+    WriteEntry(stream.str(), label, line);
+  } catch (...) {
+    // A log entry never fails its caller.
+  }
+  stream.clear();
+}
+
+void CSimpleLogger::Log(const std::u16string& text, const char* label, int line) {
+  try {
+    WriteEntry(text, label, line);
+  } catch (...) {
+  }
+}
+
+void CSimpleLogger::LogComError(const _com_error& error, const char* label, int line) {
+  Log(ZYT::RenderComError(error) + u"\n", label, line);
+}
+
+void CSimpleLogger::LogWin32Failure(const std::u16string& what, const char* label, int line) {
+  ZYT::CLogStream s;
+  s << what << " failed, error = " << GetLastError() << "\n";
+  Write(s, label, line);
+}
+
+void CSimpleLogger::WriteEntry(const std::u16string& text, const char* label, int line) {
+  if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
+  if (!ZYT::IsDirectory(m_folder)) return;
+  ZYT::Mutex lock(m_lock);
+  if (m_currentFile.empty()) {
+    if (!m_fixedName.empty()) {
+      m_currentFile = ZYT::MakePath(m_folder, m_fixedName, u"");
+    } else {
+      WCHAR name[MAX_PATH];
+      if (!GetTempFileNameW(m_folder.c_str(), m_prefix.c_str(), 0, name)) return;
+      m_currentFile = name;
+    }
+  }
+  std::string path = ZYT::ToPosixPath(m_currentFile.c_str());
+  FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
+  if (!file) return;
+  std::string entry;
+  if (m_timeStamps) {
+    std::time_t now = std::time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    char stamp[32];
+    // "Www Mmm dd hh:mm:ss yyyy": English names whatever the locale.
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::snprintf(stamp, sizeof stamp, "%s %s %2d %02d:%02d:%02d %d ", days[local.tm_wday], months[local.tm_mon],
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+    entry += stamp;
+  }
+  if (label) {
+    std::string name = label;
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name = name.substr(slash + 1);
+    entry += name;
+    if (line >= 0) entry += ", line " + std::to_string(line);
+    entry += ": ";
+  }
+  entry += ZYT::WideToCodePage(CP_ACP, text);
+  std::fwrite(entry.data(), 1, entry.size(), file);
+  std::fclose(file);
+}

@@ -1,0 +1,52 @@
+// Walks a filter as the indexer does: Init, then GetChunk with GetText (in
+// buffers of a chosen size) or GetValue, until the chunks end. In probe mode
+// it also asks what a well-behaved filter must refuse (GetValue on a text
+// chunk, GetText on a value chunk, a second GetValue, GetText after the end
+// of a chunk's text, GetChunk after the end) and records every answer that
+// breaks the protocol.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com/Filter.h"
+
+namespace ZYT {
+
+struct WalkedChunk {
+  STAT_CHUNK stat{};           // attribute.psProperty.lpwstr is not kept; see propertyName
+  std::u16string propertyName;  // for PRSPEC_LPWSTR attributes
+  std::u16string text;          // all the text of a text chunk
+  bool hasValue = false;
+  VARTYPE vt = VT_EMPTY;
+  std::string valueJson;  // the value's data as JSON (a string, number, array or null)
+};
+
+struct WalkOptions {
+  ULONG initFlags = IFILTER_INIT_APPLY_INDEX_ATTRIBUTES;
+  std::vector<FULLPROPSPEC> attributes;
+  ULONG bufferSize = 256;
+  bool probe = false;
+  // What idChunkSource must be: the chunk's own id, or for value chunks 0
+  // where a filter's format says so, or anything (derived chunks).
+  enum class SourceRule { SameAsId, ZeroForValues, Any } sourceRule = SourceRule::SameAsId;
+  size_t maxChunks = 100000;
+};
+
+struct WalkResult {
+  HRESULT init = S_OK;
+  ULONG initOutFlags = 0;
+  std::vector<WalkedChunk> chunks;
+  HRESULT end = S_OK;  // what GetChunk answered last (FILTER_E_END_OF_CHUNKS when all is well)
+  std::vector<std::string> violations;
+};
+
+WalkResult WalkFilter(IFilter* filter, const WalkOptions& options);
+
+// "{GUID}/0x<propid>" or "{GUID}/name".
+std::u16string AttributeText(const WalkedChunk& chunk);
+// The JSON text of a value's data; strings escaped.
+std::string ValueJson(const PROPVARIANT& value);
+std::string JsonString(std::u16string_view text);
+
+}  // namespace ZYT
