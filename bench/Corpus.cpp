@@ -4,6 +4,7 @@
 #include <vorbis/vorbisenc.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -125,6 +126,8 @@ void WriteOgg(const std::string& path, const CorpusFile& f, unsigned serial) {
 }  // namespace
 
 std::vector<CorpusFile> MakeCorpus(const std::string& folder, int count, unsigned seed) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
   std::mt19937 rng(seed);
   std::vector<CorpusFile> files;
   for (int i = 0; i < count; ++i) {

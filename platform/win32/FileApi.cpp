@@ -656,7 +656,8 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR temp
     SetLastError(ERROR_BUFFER_OVERFLOW);
     return 0;
   }
-  if (!base.empty() && base.back() != u'\\' && base.back() != u'/') base += u'\\';
+  // A POSIX folder gets a POSIX separator, so that paths stay readable in logs.
+  if (!base.empty() && base.back() != u'\\' && base.back() != u'/') base += base[0] == u'/' ? u'/' : u'\\';
   if (prefix) base.append(prefix, std::min<size_t>(3, WideLength(prefix)));
   auto nameFor = [&](UINT n) {
     char hex[8];

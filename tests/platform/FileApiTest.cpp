@@ -151,7 +151,7 @@ TEST_F(FileApiTest, TempFileNamesUseThePrefixAndStayUnique) {
     std::u16string s(name);
     char hex[8];
     std::snprintf(hex, sizeof hex, "%X", n);
-    EXPECT_EQ(s, dir + u"\\XML" + ZYT::Utf8ToWide(hex) + u".tmp");
+    EXPECT_EQ(s, dir + u"/XML" + ZYT::Utf8ToWide(hex) + u".tmp");
     EXPECT_TRUE(names.insert(s).second) << "a name was handed out twice";
     EXPECT_EQ(GetFileAttributesW(name), FILE_ATTRIBUTE_NORMAL) << "the file is created empty";
   }

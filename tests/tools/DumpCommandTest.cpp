@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/wait.h>
+
+#include <regex>
+
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+class DumpCommandTest : public ZYT::Test::MachineTest {
+ protected:
+  struct Output {
+    int status;
+    std::string out, err;
+  };
+  // Runs zytfilt on this test's machine (its own registry and settings).
+  Output Run(const std::string& arguments) {
+    std::string command = "ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' " + arguments + " 2>'" +
+                          PathIn("stderr") + "'";
+    Output o;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) o.out.append(buffer, n);
+    o.status = WEXITSTATUS(pclose(pipe));
+    o.err = ReadBytes(PathIn("stderr"));
+    return o;
+  }
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+      lines.push_back(text.substr(pos, end - pos));
+    return lines;
+  }
+};
+
+TEST_F(DumpCommandTest, FreshMachineDumpsTheSampleAsJson) {
+  Output o = Run("dump --json '" ZYT_SAMPLES "/sample.mp3'");
+  ASSERT_EQ(o.status, 0) << o.err;
+  auto lines = Lines(o.out);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(
+                                             "\\{\"file\":\".*/sample.mp3\",\"id\":1,\"breakType\":1,\"flags\":\"value\","
+                                             "\"locale\":1033,\"propset\":\"\\{F29F85E0-4FF9-1068-AB91-08002B27B3D9\\}\","
+                                             "\"propid\":2,\"idChunkSource\":0,\"cwcStartSource\":0,\"cwcLenSource\":0,"
+                                             "\"value\":\\{\"vt\":31,\"data\":\".+\"\\}\\}")))
+      << lines[0];
+  EXPECT_NE(lines[4].find("\"flags\":\"text\",\"locale\":1033,\"propset\":\"{B725F130-47EF-101A-A5F1-02608C9EEBAC}\","
+                          "\"propid\":19,\"idChunkSource\":5"),
+            std::string::npos)
+      << lines[4];
+  EXPECT_NE(lines[4].find("\"text\":\"Artist: "), std::string::npos);
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex("\\{\"file\":\".*/sample.mp3\",\"end\":\"0x80041700\"\\}")))
+      << lines.back();
+  EXPECT_TRUE(Exists(SettingsPath())) << "dump set the machine up by itself";
+}
+
+TEST_F(DumpCommandTest, OptionsReachTheFilter) {
+  Output o = Run("dump --json --init-flags 0 --buffer 3 '" ZYT_SAMPLES "/sample.ogg'");
+  ASSERT_EQ(o.status, 0) << o.err;
+  auto lines = Lines(o.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("\"id\":1,\"breakType\":2,\"flags\":\"text\""), std::string::npos)
+      << "Init flags 0 ask for no values; the text comes whole through a 3-character buffer: " << lines[0];
+  o = Run("dump --json --attribute '{B725F130-47EF-101A-A5F1-02608C9EEBAC}/19' '" ZYT_SAMPLES "/sample.mp3'");
+  EXPECT_EQ(Lines(o.out).size(), 1u) << "the MP3 filter has nothing for the contents alone";
+  o = Run("dump --class ZytFilters.Mp3Filter '" ZYT_SAMPLES "/sample.ogg'");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("end of chunks"), std::string::npos) << "an Ogg file read as MP3 has no tags";
+}
+
+TEST_F(DumpCommandTest, ErrorsAreOneLineAndAFailingExit) {
+  WriteBytes(PathIn("notes.unknownext"), "x");
+  Output o = Run("dump '" + PathIn("notes.unknownext") + "'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(Lines(o.err).size(), 1u) << o.err;
+  EXPECT_NE(o.err.find("no filter is registered"), std::string::npos);
+  o = Run("dump --json '" + PathIn("missing.mp3") + "'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("\"error\":\"0x80041703\",\"step\":\"Init\""), std::string::npos) << o.out;
+  o = Run("dump --buffer 0 x.mp3");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(Lines(o.err).size(), 1u);
+  o = Run("dump --attribute nonsense x.mp3");
+  EXPECT_EQ(o.status, 2);
+  o = Run("frobnicate");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(Lines(o.err).size(), 1u);
+}
+
+}  // namespace
