@@ -1,6 +1,7 @@
 #include "components/ComponentsModule.h"
 
 #include "components/SettingsServer.h"
+#include "components/filters/MachineFilters.h"
 #include "framework/PathUtilities.h"
 #include "framework/Registrar.h"
 #include "platform/win32/Resources.h"
@@ -19,6 +20,10 @@ HRESULT UpdateRegistry(bool doRegister) {
 
 const ZYT::ClassEntry kClasses[] = {
     {&CLSID_SettingsServer, &ZytCreateInstance<CSettingsServer>, &UpdateRegistry<101>},
+    {&CLSID_PlainTextFilter, &ZytCreateInstance<CPlainTextFilter>, &UpdateRegistry<102>},
+    {&CLSID_HtmlFilter, &ZytCreateInstance<CHtmlFilter>, &UpdateRegistry<103>},
+    {&CLSID_MailFilter, &ZytCreateInstance<CMailFilter>, &UpdateRegistry<104>},
+    {&CLSID_NullFilter, &ZytCreateInstance<CNullFilter>, &UpdateRegistry<105>},
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "module/FiltersModule.h"
 
+#include "filters/items/EmailFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
@@ -21,7 +22,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_Mp3Filter, &ZytCreateInstance<CMp3Filter>, &UpdateRegistry<106>},
     {&CLSID_OggVorbisFilter, &ZytCreateInstance<COggVorbisFilter>, &UpdateRegistry<108>},
     {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},
-    {&CLSID_EmailFilter, nullptr, &UpdateRegistry<111>},
+    {&CLSID_EmailFilter, &ZytCreateInstance<CEmailFilter>, &UpdateRegistry<111>},
     {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},
     {&CLSID_SimpleFileFilterAdapter, nullptr, &UpdateRegistry<113>},
     {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},

@@ -14,6 +14,8 @@ std::u16string Hex(HRESULT hr) {
   return ZYT::Utf8ToWide(buffer);
 }
 
+std::u16string ComErrorText(HRESULT hr) { return u"_com_error " + Hex(hr) + u" " + _com_error(hr).ErrorMessage() + u"\n"; }
+
 }  // namespace
 
 namespace ZYT {
@@ -31,13 +33,14 @@ HRESULT ResultFromCaughtException(const char* method, IErrorLog* log,
       hr = e.Error();
       file = e.Where().file_name();
       line = static_cast<int>(e.Where().line());
-      text = Utf8ToWide(method) + u": error " + Hex(hr) + u"\n";
+      text = ComErrorText(hr);
     } catch (const _com_error& e) {
       hr = e.Error();
-      text = u"_com_error " + Hex(hr) + u" " + e.ErrorMessage() + u"\n";
+      text = ComErrorText(hr);
     } catch (HRESULT thrown) {
+      // A thrown HRESULT is logged as the COM error it stands for.
       hr = thrown;
-      text = Utf8ToWide(method) + u": error " + Hex(hr) + u"\n";
+      text = ComErrorText(hr);
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
       text = Utf8ToWide(method) + u": out of memory\n";

@@ -30,6 +30,16 @@ std::unordered_set<HANDLE>& Handles() {
 }
 }  // namespace
 
+BOOL KernelObject::Read(void*, DWORD, DWORD&, const OVERLAPPED*) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+BOOL KernelObject::Write(const void*, DWORD, DWORD&, const OVERLAPPED*) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
 HANDLE RegisterHandle(KernelObject* object) {
   std::lock_guard guard(g_handleLock);
   Handles().insert(object);
@@ -97,6 +107,13 @@ constexpr DWORD kDosMask =
 constexpr const char* kDosAttrib = "user.DOSATTRIB";
 constexpr int64_t kEpochDifference = 11644473600LL;  // seconds from 1601 to 1970
 
+bool Fail(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
+bool FailErrno(const char* path = nullptr) { return Fail(ZYT::Win32ErrorFromErrno(errno, path)); }
+
 class FileObject final : public ZYT::KernelObject {
  public:
   FileObject(int fd, std::string path, bool deleteOnClose)
@@ -106,6 +123,37 @@ class FileObject final : public ZYT::KernelObject {
     if (m_deleteOnClose) unlink(m_path.c_str());
   }
   int fd() const { return m_fd; }
+
+  BOOL Read(void* buffer, DWORD toRead, DWORD& done, const OVERLAPPED* at) override {
+    done = 0;
+    while (done < toRead) {
+      ssize_t n = at ? ::pread(m_fd, static_cast<char*>(buffer) + done, toRead - done,
+                               static_cast<off_t>((uint64_t(at->OffsetHigh) << 32 | at->Offset) + done))
+                     : ::read(m_fd, static_cast<char*>(buffer) + done, toRead - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return FailErrno();
+      }
+      if (n == 0) break;
+      done += static_cast<DWORD>(n);
+    }
+    return TRUE;
+  }
+
+  BOOL Write(const void* buffer, DWORD toWrite, DWORD& done, const OVERLAPPED* at) override {
+    done = 0;
+    while (done < toWrite) {
+      ssize_t n = at ? ::pwrite(m_fd, static_cast<const char*>(buffer) + done, toWrite - done,
+                                static_cast<off_t>((uint64_t(at->OffsetHigh) << 32 | at->Offset) + done))
+                     : ::write(m_fd, static_cast<const char*>(buffer) + done, toWrite - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return FailErrno();
+      }
+      done += static_cast<DWORD>(n);
+    }
+    return TRUE;
+  }
 
  private:
   int m_fd;
@@ -118,13 +166,6 @@ class FindObject final : public ZYT::KernelObject {
   std::vector<WIN32_FIND_DATAW> entries;
   size_t next = 0;
 };
-
-bool Fail(DWORD error) {
-  SetLastError(error);
-  return false;
-}
-
-bool FailErrno(const char* path = nullptr) { return Fail(ZYT::Win32ErrorFromErrno(errno, path)); }
 
 // Maps a path and records the error when it cannot be mapped.
 bool Map(LPCWSTR path, std::string& posix) {
@@ -329,46 +370,24 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTR
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
   if (read) *read = 0;
-  auto* file = ZYT::HandleAs<FileObject>(handle);
-  if (!file) return FALSE;
+  auto* object = ZYT::HandleAs<ZYT::KernelObject>(handle);
+  if (!object) return FALSE;
   if (!buffer && toRead) return Fail(ERROR_NOACCESS);
   DWORD done = 0;
-  while (done < toRead) {
-    ssize_t n = overlapped ? ::pread(file->fd(), static_cast<char*>(buffer) + done, toRead - done,
-                                     static_cast<off_t>((uint64_t(overlapped->OffsetHigh) << 32 | overlapped->Offset) + done))
-                           : ::read(file->fd(), static_cast<char*>(buffer) + done, toRead - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (read) *read = done;
-      return FailErrno();
-    }
-    if (n == 0) break;
-    done += static_cast<DWORD>(n);
-  }
+  BOOL ok = object->Read(buffer, toRead, done, overlapped);
   if (read) *read = done;
-  return TRUE;
+  return ok;
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
   if (written) *written = 0;
-  auto* file = ZYT::HandleAs<FileObject>(handle);
-  if (!file) return FALSE;
+  auto* object = ZYT::HandleAs<ZYT::KernelObject>(handle);
+  if (!object) return FALSE;
   if (!buffer && toWrite) return Fail(ERROR_NOACCESS);
   DWORD done = 0;
-  while (done < toWrite) {
-    ssize_t n = overlapped
-                    ? ::pwrite(file->fd(), static_cast<const char*>(buffer) + done, toWrite - done,
-                               static_cast<off_t>((uint64_t(overlapped->OffsetHigh) << 32 | overlapped->Offset) + done))
-                    : ::write(file->fd(), static_cast<const char*>(buffer) + done, toWrite - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (written) *written = done;
-      return FailErrno();
-    }
-    done += static_cast<DWORD>(n);
-  }
+  BOOL ok = object->Write(buffer, toWrite, done, overlapped);
   if (written) *written = done;
-  return TRUE;
+  return ok;
 }
 
 BOOL FlushFileBuffers(HANDLE handle) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/win32/FileApi.h"
 #include "platform/win32/WinTypes.h"
 
 namespace ZYT {
@@ -12,6 +13,9 @@ namespace ZYT {
 class KernelObject {
  public:
   virtual ~KernelObject() = default;
+  // ReadFile and WriteFile on this object; set the Win32 error on failure.
+  virtual BOOL Read(void* buffer, DWORD toRead, DWORD& read, const OVERLAPPED* at);
+  virtual BOOL Write(const void* buffer, DWORD toWrite, DWORD& written, const OVERLAPPED* at);
 };
 
 HANDLE RegisterHandle(KernelObject* object);

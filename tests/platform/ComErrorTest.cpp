@@ -60,7 +60,7 @@ TEST(ComErrorTest, BoundaryReportsWhereTheErrorWasThrown) {
   EXPECT_EQ(hr, FILTER_E_NO_MORE_TEXT);
   EXPECT_EQ(log.line, thrownAt);
   EXPECT_NE(log.file.find("ComErrorTest.cpp"), std::string::npos);
-  EXPECT_EQ(log.entries.back(), "GetText: error 0x80041701\n");
+  EXPECT_EQ(log.entries.back(), "_com_error 0x80041701 IDispatch error #5377\n");
   EXPECT_EQ(ZYT::ThrowIfFailed(S_FALSE), S_FALSE) << "success codes pass through";
 }
 

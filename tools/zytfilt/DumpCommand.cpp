@@ -9,6 +9,7 @@
 #include "platform/com/ObjBase.h"
 #include "platform/indexer/FilterWalk.h"
 #include "platform/indexer/LoadIFilter.h"
+#include "platform/win32/FileApi.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
@@ -120,7 +121,13 @@ void PrintTextChunk(const ZYT::WalkedChunk& c) {
 
 // Prints one file's chunks; false when it could not be filtered.
 bool DumpFile(const Options& options, const std::string& file) {
+  // Filters and the programs they ask (the monitor) get an absolute path.
   std::u16string path = ZYT::Utf8ToWide(file);
+  if (!file.empty() && file[0] != '/') {
+    WCHAR cwd[4096];
+    DWORD n = GetCurrentDirectoryW(4096, cwd);
+    if (n > 0 && n < 4096) path = std::u16string(cwd, n) + u"/" + path;
+  }
   ZYT::ComPtr<IFilter> filter;
   HRESULT hr = OpenFilter(options, path, filter);
   std::string quoted = ZYT::JsonString(path);

@@ -1,0 +1,115 @@
+#include "filters/items/EmailFilter.h"
+
+#include "filters/items/MonitorRequest.h"
+#include "framework/CoString.h"
+#include "platform/mime/MimeMessage.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Strings.h"
+
+namespace {
+constexpr PROPID kNumAttachments = 9;
+constexpr PROPID kAttachmentInfo = 10;
+constexpr PROPID kMessageSize = 13;
+constexpr char kLabel[] = ".\\EmailFilter.cpp";
+}  // namespace
+
+HRESULT CEmailFilter::GetClassID(CLSID* pClassID) {
+  if (!pClassID) return E_POINTER;
+  *pClassID = CLSID_EmailFilter;
+  return S_OK;
+}
+
+void CEmailFilter::FinalRelease() noexcept {
+  CAbstractProxyFilter::FinalRelease();
+  DeleteTempFile(true);
+}
+
+void CEmailFilter::DeleteTempFile(bool logFailure) {
+  if (!DeleteFileW(m_tempFilePath.c_str()) && logFailure) m_log.LogWin32Failure(u"DeleteFile", kLabel, __LINE__);
+  m_tempFilePath.clear();
+}
+
+CEmailFilter::Attachments CEmailFilter::ParseAttachments(const std::string& bytes) {
+  Attachments result;
+  // The message ends at its first zero byte, as the MIME library reads it.
+  ZYT::MimeMessage message;
+  if (!message.Parse(std::string_view(bytes.c_str()))) return result;
+  const auto& parts = message.Parts();
+  if (parts.size() < 2) return result;  // part 0 is the text; only the top level counts
+  result.count = ZYT::Utf8ToWide(std::to_string(parts.size() - 1));
+  std::string names;
+  for (size_t i = 1; i < parts.size(); ++i) {
+    if (i > 1) names += "|";
+    names += parts[i].dispositionFilename ? *parts[i].dispositionFilename : std::string("Unknown Attachment");
+  }
+  result.names = ZYT::Utf8ToWide(names);
+  return result;
+}
+
+HRESULT CEmailFilter::loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) {
+  m_tempFilePath = getTempFile(u"qhm");
+  m_log.Log(u"Load: fetching message\n");
+  HRESULT hr = CMonitorRequest::FetchMessage(path, m_tempFilePath, 1, 0);
+  if (FAILED(hr)) {
+    m_log.LogComError(_com_error(hr), kLabel, __LINE__);
+    DeleteTempFile(false);
+    return hr;
+  }
+  copyFileTime(path, m_tempFilePath);
+  m_fileSize = getFileSize(m_tempFilePath);
+  m_logStream << "Load: message size = " << m_fileSize << "\n";
+  m_log.Write(m_logStream);
+  Attachments attachments = ParseAttachments(readFileBytes(m_tempFilePath));
+  m_numAttachments = attachments.count;
+  m_attachmentInfo = attachments.names;
+  if (attachments.count != u"0") {
+    m_logStream << "num-attachments: " << m_numAttachments << "\n";
+    m_log.Write(m_logStream);
+    m_logStream << "attachment-info: " << m_attachmentInfo << "\n";
+    m_log.Write(m_logStream);
+  }
+  CCoString copy(m_tempFilePath);
+  if (!copy.get()) {
+    m_log.Log(u"Load: returning E_OUTOFMEMORY\n");
+    DeleteTempFile(false);
+    return E_OUTOFMEMORY;
+  }
+  if (!proxied) ZYT::ThrowHResult(E_POINTER);
+  hr = proxied->Load(copy.get(), mode);
+  if (FAILED(hr)) {
+    m_logStream << "Load: MIME filter returned " << ZYT::Hex(hr) << "\n";
+    m_log.Write(m_logStream);
+    DeleteTempFile(false);
+  }
+  return hr;
+}
+
+HRESULT CEmailFilter::getPropertyChunk(ULONG ordinal, STAT_CHUNK& chunk) {
+  static constexpr PROPID ids[] = {kNumAttachments, kAttachmentInfo, kMessageSize};
+  if (ordinal < 1 || ordinal > 3) {
+    m_log.Log(u"GetChunk: returning FILTER_E_END_OF_CHUNKS\n");
+    return FILTER_E_END_OF_CHUNKS;
+  }
+  chunk.attribute.guidPropSet = m_propertySetId;
+  chunk.attribute.psProperty.ulKind = PRSPEC_PROPID;
+  chunk.attribute.psProperty.propid = ids[ordinal - 1];
+  m_logStream << "GetChunk: returning chunk for propid " << ZYT::Hex(ids[ordinal - 1]) << "\n";
+  m_log.Write(m_logStream);
+  return S_OK;
+}
+
+HRESULT CEmailFilter::getPropertyValue(const STAT_CHUNK& chunk, PROPVARIANT& value) {
+  PROPID id = chunk.attribute.psProperty.propid;
+  if (id == kNumAttachments || id == kAttachmentInfo) {
+    value.pwszVal = ZYT::CoTaskStrDup(id == kNumAttachments ? m_numAttachments : m_attachmentInfo);
+    if (!value.pwszVal) ZYT::ThrowHResult(E_OUTOFMEMORY);
+    value.vt = VT_LPWSTR;
+  } else if (id == kMessageSize) {
+    value.vt = VT_UI4;
+    value.ulVal = m_fileSize;
+  }
+  m_logStream << "GetValue: returning value for propid " << ZYT::Hex(id) << ", value = " << ZYT::RenderPropVariant(value)
+              << "\n";
+  m_log.Write(m_logStream);
+  return S_OK;
+}

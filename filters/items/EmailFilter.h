@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+
+#include "framework/AbstractProxyFilter.h"
+#include "module/ClassIds.h"
+#include "platform/com/ComObject.h"
+
+// The filter of the product's mail messages (".qhm"): the monitor writes the
+// message into a temporary file, the machine's mail filter reads it, and this
+// filter adds the number of attachments, their names and the message size.
+class CEmailFilter : public ZYT::CComObjectRoot, public CAbstractProxyFilter {
+ public:
+  ZYT_BEGIN_INTERFACE_MAP(CEmailFilter)
+  ZYT_INTERFACE(IFilter)
+  ZYT_INTERFACE(IPersistFile)
+  ZYT_INTERFACE_VIA(IPersist, IPersistFile)
+  ZYT_END_INTERFACE_MAP()
+
+  CEmailFilter() : CAbstractProxyFilter(u"EML") {}
+  HRESULT FinalConstruct() { return CAbstractProxyFilter::FinalConstruct(); }
+  void FinalRelease() noexcept;
+
+  HRESULT GetClassID(CLSID* pClassID) override;
+
+  // The attachments of a message file: their count in decimal and their names
+  // joined with "|" (exposed for tests).
+  struct Attachments {
+    std::u16string count = u"0";
+    std::u16string names;
+  };
+  static Attachments ParseAttachments(const std::string& message);
+
+ protected:
+  HRESULT getPropertyChunk(ULONG ordinal, STAT_CHUNK& chunk) override;
+  HRESULT getPropertyValue(const STAT_CHUNK& chunk, PROPVARIANT& value) override;
+  HRESULT loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) override;
+  std::u16string getProxiedFilterClsid() override { return findSavedFilterClsid(kEmlFilterRow); }
+
+ private:
+  void DeleteTempFile(bool logFailure);
+
+  DWORD m_fileSize = 0;
+  std::u16string m_tempFilePath;
+  std::u16string m_numAttachments = u"0";
+  std::u16string m_attachmentInfo;
+};

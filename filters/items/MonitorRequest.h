@@ -1,0 +1,41 @@
+// The request to the product's monitor process: one 1052-byte record sent
+// over its pipe, answered with the same record and the server's result. On
+// success the server has written the item (a MIME message, an XML item
+// document) into the target file.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/WinTypes.h"
+
+inline constexpr char16_t kMessageServerEvent[] = u"Global\\ZYT_Orrery message server running event";
+inline constexpr char16_t kMessageServerPipe[] = u"\\\\.\\pipe\\Halvorine\\Orrery\\ZYTMonitor\\MessageServer";
+inline constexpr char16_t kPimServerEvent[] = u"Global\\ZYT_Orrery pim server running event";
+inline constexpr char16_t kPimServerPipe[] = u"\\\\.\\pipe\\Halvorine\\Orrery\\ZYTMonitor\\PimServer";
+
+class CMonitorRequest {
+ public:
+  static constexpr size_t kRecordSize = 1052;
+  static constexpr size_t kPathChars = 261;
+  static constexpr size_t kFlagOffset = 1044;
+  static constexpr size_t kResultOffset = 1048;
+
+  // Waits (without a time-out) until the server's running event is signalled,
+  // then sends the request. 0x8007000D for an answer that is not 1052 bytes.
+  static HRESULT FetchMessage(const std::u16string& source, const std::u16string& target, BYTE flag, DWORD timeOut);
+  static HRESULT FetchPimItem(const std::u16string& source, const std::u16string& target, BYTE flag, DWORD timeOut);
+
+  // The record as it goes on the wire (the server side reads it with Parse).
+  static void Build(const std::u16string& source, const std::u16string& target, BYTE flag, BYTE record[kRecordSize]);
+  struct Request {
+    std::u16string source, target;
+    BYTE flag = 0;
+  };
+  static Request Parse(const BYTE record[kRecordSize]);
+  static HRESULT ResultOf(const BYTE record[kRecordSize]);
+  static void SetResult(BYTE record[kRecordSize], HRESULT result);
+
+ private:
+  static HRESULT Fetch(const char16_t* event, const char16_t* pipe, const std::u16string& source,
+                       const std::u16string& target, BYTE flag, DWORD timeOut);
+};

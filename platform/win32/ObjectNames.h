@@ -1,0 +1,18 @@
+// Where named kernel objects live. Windows names ("Global\...", "\\.\pipe\...")
+// map to POSIX names inside a namespace: $ZYT_OBJECT_NAMESPACE, else
+// "zyt-<uid>", so that tests and users do not meet each other's objects.
+//  - an event "Global\Some name" is the semaphore "/<ns>.Global_Some_name";
+//  - a pipe "\\.\pipe\A\B" is the Unix socket "<dir>/A.B", where <dir> is
+//    $ZYT_PIPE_DIR, else $XDG_RUNTIME_DIR/<ns>-pipes, else /tmp/<ns>-pipes.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/WinTypes.h"
+
+namespace ZYT {
+std::string ObjectNamespace();
+std::string SemaphoreNameFor(const std::u16string& eventName);
+// Empty when the name is not of the form "\\.\pipe\NAME" (or "\\<server>\pipe\NAME").
+std::string SocketPathFor(const std::u16string& pipeName);
+}  // namespace ZYT
