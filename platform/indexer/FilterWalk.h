@@ -30,6 +30,9 @@ struct WalkOptions {
   // What idChunkSource must be: the chunk's own id, or for value chunks 0
   // where a filter's format says so, or anything (derived chunks).
   enum class SourceRule { SameAsId, ZeroForValues, Any } sourceRule = SourceRule::SameAsId;
+  // Proxy filters pass GetText on to the filter they drive, even on their own
+  // value chunks; any refusal is then right, not only FILTER_E_NO_TEXT.
+  bool valueTextForwarded = false;
   size_t maxChunks = 100000;
 };
 

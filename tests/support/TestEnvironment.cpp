@@ -27,6 +27,10 @@ void MachineTest::SetUp() {
     m_savedTmp = t;
   }
   setenv("TMPDIR", (m_dir + "/tmp").c_str(), 1);
+  // Pipes and events of this test only.
+  setenv("ZYT_PIPE_DIR", (m_dir + "/pipes").c_str(), 1);
+  m_namespace = "zt" + m_dir.substr(m_dir.find_last_of('.') + 1);
+  setenv("ZYT_OBJECT_NAMESPACE", m_namespace.c_str(), 1);
   ResetRegistryStore();
   FailTaskAllocations(0, 0);
 }
@@ -57,6 +61,11 @@ void UseSettingsServer(MachineTest& test, const std::string& settingsXml) {
 
 void MachineTest::TearDown() {
   unsetenv("ZYT_SETTINGS");
+  unsetenv("ZYT_PIPE_DIR");
+  unsetenv("ZYT_OBJECT_NAMESPACE");
+  std::error_code shm;
+  for (auto& entry : std::filesystem::directory_iterator("/dev/shm", shm))
+    if (entry.path().filename().string().rfind("sem." + m_namespace + ".", 0) == 0) std::filesystem::remove(entry.path(), shm);
   FailTaskAllocations(0, 0);
   ResetRegistryStore();
   unsetenv("ZYT_REGISTRY");

@@ -32,6 +32,7 @@ class MachineTest : public ::testing::Test {
  protected:
  private:
   std::string m_dir;
+  std::string m_namespace;
   std::string m_savedTmp;
   bool m_hadTmp = false;
 };

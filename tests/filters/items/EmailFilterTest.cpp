@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "filters/items/EmailFilter.h"
+#include "filters/items/MonitorRequest.h"
+#include "platform/com/ComPtr.h"
+#include "platform/indexer/LoadIFilter.h"
+#include "platform/win32/PathMap.h"
+#include "platform/win32/Pipes.h"
+#include "platform/win32/Sync.h"
+#include "tests/support/ProtocolDriver.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+using namespace ZYT::Test;
+using ZYT::ComPtr;
+using ZYT::WalkResult;
+
+DriveOptions ProxyOptions() {
+  DriveOptions options;
+  options.valueTextForwarded = true;
+  return options;
+}
+
+const char kTwoAttachments[] =
+    "From: Ann <ann@example.org>\r\n"
+    "To: Bob <bob@example.org>\r\n"
+    "Subject: Report\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b\"\r\n"
+    "\r\n"
+    "--b\r\nContent-Type: text/plain\r\n\r\nSee the files.\r\n"
+    "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n"
+    "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"b.pdf\"\r\n\r\nB\r\n"
+    "--b--\r\n";
+
+// Serves message requests in a thread: writes the message (or answers with a
+// failure) for each, until destroyed.
+class FakeMonitor {
+ public:
+  FakeMonitor(std::string message, HRESULT result = S_OK) : m_message(std::move(message)), m_result(result) {
+    m_pipe = CreateNamedPipeW(kMessageServerPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr);
+    m_thread = std::thread([this] {
+      HANDLE running = CreateEventW(nullptr, FALSE, FALSE, kMessageServerEvent);
+      for (;;) {
+        SetEvent(running);
+        if (!ConnectNamedPipe(m_pipe, nullptr)) break;
+        BYTE record[CMonitorRequest::kRecordSize];
+        DWORD read = 0;
+        if (!ReadFile(m_pipe, record, sizeof record, &read, nullptr) || read != sizeof record) {
+          DisconnectNamedPipe(m_pipe);  // the stop knock
+          break;
+        }
+        auto request = CMonitorRequest::Parse(record);
+        if (SUCCEEDED(m_result)) std::ofstream(ZYT::ToPosixPath(request.target.c_str()), std::ios::binary) << m_message;
+        CMonitorRequest::SetResult(record, m_result);
+        DWORD written = 0;
+        WriteFile(m_pipe, record, sizeof record, &written, nullptr);
+        DisconnectNamedPipe(m_pipe);
+      }
+      CloseHandle(running);
+    });
+  }
+  ~FakeMonitor() {
+    BYTE knock = 0;
+    DWORD read = 0;
+    CallNamedPipeW(kMessageServerPipe, &knock, 1, &knock, 1, &read, 1000);
+    m_thread.join();
+    CloseHandle(m_pipe);
+  }
+
+ private:
+  std::string m_message;
+  HRESULT m_result;
+  HANDLE m_pipe;
+  std::thread m_thread;
+};
+
+class EmailFilterTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
+    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
+    WriteBytes(PathIn("doc.qhm"), "message: whatever the monitor understands\n");
+    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};  // 2001-09-09
+    utimensat(AT_FDCWD, PathIn("doc.qhm").c_str(), times, 0);
+  }
+  std::vector<std::string> TempFiles() { return ListDir(PathIn("repo/temp")); }
+};
+
+TEST_F(EmailFilterTest, MailChunksThenCountNamesAndSize) {
+  FakeMonitor monitor(kTwoAttachments);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(LoadIFilter(PathInW("doc.qhm").c_str(), nullptr, filter.put_void()), S_OK);
+  auto temp = TempFiles();
+  ASSERT_EQ(temp.size(), 1u);
+  EXPECT_EQ(temp[0].substr(0, 3), "qhm");
+  struct stat st;
+  ASSERT_EQ(stat(PathIn("repo/temp/" + temp[0]).c_str(), &st), 0);
+  // Access and creation times are set too, but reading the file moves the
+  // one and Linux keeps no settable other.
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000) << "the message file carries the document's time";
+
+  WalkResult r = DriveFilter(filter.get(), ProxyOptions());
+  ASSERT_TRUE(ObeysProtocol(r));
+  ASSERT_EQ(r.chunks.size(), 8u);
+  EXPECT_EQ(Values(r), (std::vector<std::string>{"\"Report\"", "\"Ann <ann@example.org>\"", "\"Bob <bob@example.org>\"",
+                                                 "\"\"", "\"2\"", "\"a.txt|b.pdf\"",
+                                                 std::to_string(sizeof kTwoAttachments - 1)}));
+  const STAT_CHUNK& size = r.chunks[7].stat;
+  EXPECT_EQ(size.idChunk, 8u) << "own chunks continue after the mail filter's last";
+  EXPECT_EQ(size.idChunkSource, 8u);
+  EXPECT_EQ(size.attribute.psProperty.propid, 13u);
+  EXPECT_EQ(r.chunks[7].vt, VT_UI4);
+  EXPECT_EQ(ZYT::GuidToString(size.attribute.guidPropSet), u"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}");
+  filter.Reset();
+  EXPECT_TRUE(TempFiles().empty()) << "the message file goes with the filter";
+}
+
+TEST_F(EmailFilterTest, SinglePartMessageHasNoAttachments) {
+  const std::string message = "Subject: Short\r\n\r\nJust text.\r\n";
+  FakeMonitor monitor(message);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(LoadIFilter(PathInW("doc.qhm").c_str(), nullptr, filter.put_void()), S_OK);
+  WalkResult r = DriveFilter(filter.get(), ProxyOptions());
+  ASSERT_TRUE(ObeysProtocol(r));
+  auto values = Values(r);
+  ASSERT_GE(values.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(values.end() - 3, values.end()),
+            (std::vector<std::string>{"\"0\"", "\"\"", std::to_string(message.size())}));
+}
+
+TEST_F(EmailFilterTest, AttachmentNames) {
+  struct Case {
+    const char* name;
+    std::string parts;
+    std::u16string count, names;
+  };
+  auto part = [](const std::string& headers) { return "--b\r\n" + headers + "\r\n\r\nx\r\n"; };
+  const Case cases[] = {
+      {"no disposition", part("Content-Type: text/plain") + part("Content-Type: image/png"), u"1",
+       u"Unknown Attachment"},
+      {"disposition without a name", part("Content-Type: text/plain") + part("Content-Disposition: attachment") +
+                                         part("Content-Disposition: attachment; filename=\"c.doc\""),
+       u"2", u"|c.doc"},
+      {"encoded name", part("Content-Type: text/plain") +
+                           part("Content-Disposition: attachment; filename=\"=?UTF-8?Q?r=C3=A9sum=C3=A9.pdf?=\""),
+       u"1", u"r\u00e9sum\u00e9.pdf"},
+      {"one part", part("Content-Type: text/plain"), u"0", u""},
+  };
+  for (const Case& c : cases) {
+    std::string message = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n" + c.parts + "--b--\r\n";
+    auto result = CEmailFilter::ParseAttachments(message);
+    EXPECT_EQ(result.count, c.count) << c.name;
+    EXPECT_EQ(result.names, c.names) << c.name;
+  }
+  auto nested = CEmailFilter::ParseAttachments(std::string("Subject: x\r\n\r\nbody\0--b\r\n", 26));
+  EXPECT_EQ(nested.count, u"0") << "the message ends at its first zero byte";
+}
+
+TEST_F(EmailFilterTest, MonitorFailureFailsLoadAndLeavesNoFile) {
+  FakeMonitor monitor("", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  ComPtr<IFilter> filter;
+  EXPECT_EQ(LoadIFilter(PathInW("doc.qhm").c_str(), nullptr, filter.put_void()), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(TempFiles().empty()) << "deleted at once, not at release";
+}
+
+}  // namespace
