@@ -162,8 +162,10 @@ TEST_F(EmailFilterTest, AttachmentNames) {
     EXPECT_EQ(result.count, c.count) << c.name;
     EXPECT_EQ(result.names, c.names) << c.name;
   }
-  auto nested = CEmailFilter::ParseAttachments(std::string("Subject: x\r\n\r\nbody\0--b\r\n", 26));
-  EXPECT_EQ(nested.count, u"0") << "the message ends at its first zero byte";
+  auto cut = CEmailFilter::ParseAttachments(
+      Bytes("Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\ntext\0\r\n"
+            "--b\r\nContent-Disposition: attachment; filename=\"after.txt\"\r\n\r\nx\r\n--b--\r\n"));
+  EXPECT_EQ(cut.count, u"0") << "the message ends at its first zero byte";
 }
 
 TEST_F(EmailFilterTest, MonitorFailureFailsLoadAndLeavesNoFile) {
