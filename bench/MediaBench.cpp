@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bench/Corpus.h"
+#include "bench/BenchSupport.h"
 #include "platform/com/ComPtr.h"
 #include "platform/indexer/FilterWalk.h"
 #include "platform/indexer/LoadIFilter.h"
@@ -20,15 +21,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool Register(const char* module) {
-  HMODULE handle = LoadLibraryW(ZYT::Utf8ToWide(module).c_str());
-  if (!handle) return false;
-  auto entry = reinterpret_cast<HRESULT (*)()>(GetProcAddress(handle, "DllRegisterServer"));
-  HRESULT hr = entry ? entry() : E_FAIL;
-  FreeLibrary(handle);
-  return SUCCEEDED(hr);
-}
 
 double Run(const std::string& command, size_t& files) {
   auto start = Clock::now();
@@ -63,7 +55,7 @@ int main(int argc, char** argv) {
   setenv("ZYT_SETTINGS", (dir + "/settings.xml").c_str(), 1);
   ZYT::ResetRegistryStore();
   std::filesystem::create_directory(dir + "/corpus");
-  if (!Register(ZYT_COMPONENTS_MODULE) || !Register(ZYT_FILTERS_MODULE)) {
+  if (!RegisterBuiltModule(ZYT_COMPONENTS_MODULE) || !RegisterBuiltModule(ZYT_FILTERS_MODULE)) {
     std::fprintf(stderr, "media_bench: cannot register the modules\n");
     return 1;
   }
