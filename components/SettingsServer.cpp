@@ -15,20 +15,6 @@ HRESULT ReturnText(const std::string& text, BSTR* out) {
 
 }  // namespace
 
-HRESULT CSettingsServer::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;
-  return S_OK;
-}
-HRESULT CSettingsServer::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return TYPE_E_ELEMENTNOTFOUND;
-}
-HRESULT CSettingsServer::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return DISP_E_UNKNOWNNAME; }
-HRESULT CSettingsServer::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  return DISP_E_MEMBERNOTFOUND;
-}
-
 HRESULT CSettingsServer::Query(BSTR xpath, VARIANT defaultValue, VARIANT* value) {
   return ZYT::ComBoundary("Query", [&] {
     if (!value) return E_POINTER;

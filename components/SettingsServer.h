@@ -4,9 +4,10 @@
 #pragma once
 
 #include "framework/SettingsServer.h"
+#include "platform/com/NoTypeInfoDispatch.h"
 #include "platform/com/ComObject.h"
 
-class CSettingsServer : public ZYT::CComObjectRoot, public ISettingsServer {
+class CSettingsServer : public ZYT::CComObjectRoot, public ZYT::CNoTypeInfoDispatch<ISettingsServer> {
  public:
   ZYT_BEGIN_INTERFACE_MAP(CSettingsServer)
   ZYT_INTERFACE(ISettingsServer)
@@ -15,11 +16,6 @@ class CSettingsServer : public ZYT::CComObjectRoot, public ISettingsServer {
 
   // Served from any thread: the document is shared by every object of the process.
   using ThreadModel = ZYT::MultiThreadModel;
-
-  HRESULT GetTypeInfoCount(UINT* count) override;
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override;
 
   HRESULT Query(BSTR xpath, VARIANT defaultValue, VARIANT* value) override;
   HRESULT SetValue(BSTR xpath, BSTR value) override;

@@ -34,13 +34,13 @@ std::u16string RenderComError(const _com_error& error) {
   return s.str();
 }
 
-std::u16string RenderPropSpec(const FULLPROPSPEC& spec) {
+std::u16string RenderPropSpec(const FULLPROPSPEC& property) {
   CLogStream s;
-  s << GuidToString(spec.guidPropSet) << "/";
-  if (spec.psProperty.ulKind == PRSPEC_LPWSTR)
-    s << spec.psProperty.lpwstr;
-  else if (spec.psProperty.ulKind == PRSPEC_PROPID)
-    s << Hex(spec.psProperty.propid);
+  s << GuidToString(property.guidPropSet) << "/";
+  if (property.psProperty.ulKind == PRSPEC_LPWSTR)
+    s << property.psProperty.lpwstr;
+  else if (property.psProperty.ulKind == PRSPEC_PROPID)
+    s << Hex(property.psProperty.propid);
   else
     s << "?";
   return s.str();

@@ -55,7 +55,7 @@ class CLogStream {
 // "_com_error 0x<hr> <message>" (no line feed).
 std::u16string RenderComError(const _com_error& error);
 // "{GUID}/name", "{GUID}/0x<propid>" or "{GUID}/?".
-std::u16string RenderPropSpec(const FULLPROPSPEC& spec);
+std::u16string RenderPropSpec(const FULLPROPSPEC& property);
 // "(empty)", the decimal of a VT_UI4, the text of a VT_LPWSTR, else "(other)".
 std::u16string RenderPropVariant(const PROPVARIANT& value);
 

@@ -1,16 +1,5 @@
 #include "filters/media/Mp3Filter.h"
 
-HRESULT CMp3Filter::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;  // the module carries no type information for its filters
-  return S_OK;
-}
-
-HRESULT CMp3Filter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return TYPE_E_ELEMENTNOTFOUND;
-}
-
 void CMp3Filter::ReadTags(const IByteSource& file) {
   CMp3Tag tag(file);
   m_title = tag.Title();

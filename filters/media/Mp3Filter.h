@@ -4,6 +4,7 @@
 #include "filters/media/TagFilterBase.h"
 #include "module/ClassIds.h"
 #include "platform/com/ComObject.h"
+#include "platform/com/NoTypeInfoDispatch.h"
 #include "platform/com/OleAuto.h"
 
 struct IMp3Filter : IDispatch {
@@ -14,7 +15,9 @@ struct IMp3Filter : IDispatch {
 };
 
 // The filter of .mp3 files: their ID3 tags, never the audio.
-class CMp3Filter : public ZYT::CComObjectRoot, public IMp3Filter, public CTagFilterBase {
+class CMp3Filter : public ZYT::CComObjectRoot,
+                   public ZYT::CNoTypeInfoDispatch<IMp3Filter>,
+                   public CTagFilterBase {
  public:
   ZYT_BEGIN_INTERFACE_MAP(CMp3Filter)
   ZYT_INTERFACE(IMp3Filter)
@@ -25,13 +28,6 @@ class CMp3Filter : public ZYT::CComObjectRoot, public IMp3Filter, public CTagFil
   ZYT_END_INTERFACE_MAP()
 
   CMp3Filter() : CTagFilterBase(CLSID_Mp3Filter) {}
-
-  HRESULT GetTypeInfoCount(UINT* count) override;
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
 
  protected:
   void ReadTags(const IByteSource& file) override;

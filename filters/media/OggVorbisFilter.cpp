@@ -1,16 +1,5 @@
 #include "filters/media/OggVorbisFilter.h"
 
-HRESULT COggVorbisFilter::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;
-  return S_OK;
-}
-
-HRESULT COggVorbisFilter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return TYPE_E_ELEMENTNOTFOUND;
-}
-
 void COggVorbisFilter::ReadTags(const IByteSource& file) {
   // A second Init starts from an empty list, so it yields the same chunks again.
   m_comments = OggComments();

@@ -4,6 +4,7 @@
 #include "filters/media/TagFilterBase.h"
 #include "module/ClassIds.h"
 #include "platform/com/ComObject.h"
+#include "platform/com/NoTypeInfoDispatch.h"
 #include "platform/com/OleAuto.h"
 
 struct IOggVorbisFilter : IDispatch {
@@ -14,7 +15,9 @@ struct IOggVorbisFilter : IDispatch {
 };
 
 // The filter of .ogg files: their Vorbis comments.
-class COggVorbisFilter : public ZYT::CComObjectRoot, public IOggVorbisFilter, public CTagFilterBase {
+class COggVorbisFilter : public ZYT::CComObjectRoot,
+                   public ZYT::CNoTypeInfoDispatch<IOggVorbisFilter>,
+                   public CTagFilterBase {
  public:
   ZYT_BEGIN_INTERFACE_MAP(COggVorbisFilter)
   ZYT_INTERFACE(IOggVorbisFilter)
@@ -25,13 +28,6 @@ class COggVorbisFilter : public ZYT::CComObjectRoot, public IOggVorbisFilter, pu
   ZYT_END_INTERFACE_MAP()
 
   COggVorbisFilter() : CTagFilterBase(CLSID_OggVorbisFilter) {}
-
-  HRESULT GetTypeInfoCount(UINT* count) override;
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
 
  protected:
   void ReadTags(const IByteSource& file) override;

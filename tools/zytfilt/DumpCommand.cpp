@@ -203,19 +203,19 @@ int RunDumpCommand(const std::vector<std::string>& args) {
     } else if (a == "--attribute") {
       if (!next(value)) return Usage("--attribute needs GUID/PROPID or GUID/NAME");
       size_t slash = value.find('/');
-      FULLPROPSPEC spec{};
-      if (slash == std::string::npos || !ZYT::GuidFromString(ZYT::Utf8ToWide(value.substr(0, slash)), spec.guidPropSet))
+      FULLPROPSPEC property{};
+      if (slash == std::string::npos || !ZYT::GuidFromString(ZYT::Utf8ToWide(value.substr(0, slash)), property.guidPropSet))
         return Usage("bad attribute '" + value + "'");
       ULONG id = 0;
       if (ParseNumber(value.substr(slash + 1), id)) {
-        spec.psProperty.ulKind = PRSPEC_PROPID;
-        spec.psProperty.propid = id;
+        property.psProperty.ulKind = PRSPEC_PROPID;
+        property.psProperty.propid = id;
       } else {
         if (slash + 1 >= value.size()) return Usage("bad attribute '" + value + "'");
         options.names.push_back(ZYT::Utf8ToWide(value.substr(slash + 1)));
-        spec.psProperty.ulKind = PRSPEC_LPWSTR;
+        property.psProperty.ulKind = PRSPEC_LPWSTR;
       }
-      options.attributes.push_back(spec);
+      options.attributes.push_back(property);
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return Usage("unknown option '" + a + "'");
     } else {

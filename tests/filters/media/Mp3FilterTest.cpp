@@ -73,8 +73,8 @@ TEST_F(Mp3FilterTest, InitFlagsDecideWhatComes) {
   EXPECT_TRUE(Values(r).empty());
 
   DriveOptions contents = Options();
-  FULLPROPSPEC spec{PSGUID_STORAGE, {PRSPEC_PROPID, {PID_STG_CONTENTS}}};
-  contents.attributes = {spec};
+  FULLPROPSPEC property{PSGUID_STORAGE, {PRSPEC_PROPID, {PID_STG_CONTENTS}}};
+  contents.attributes = {property};
   r = DriveFilter(filter.get(), contents);
   EXPECT_TRUE(r.chunks.empty()) << "naming the contents asks for nothing this filter has";
   EXPECT_EQ(r.end, FILTER_E_END_OF_CHUNKS);

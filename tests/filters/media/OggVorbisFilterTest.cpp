@@ -48,8 +48,8 @@ TEST_F(OggVorbisFilterTest, MissingAndEmptyComments) {
 
 TEST_F(OggVorbisFilterTest, ContentsOnlyStillGivesText) {
   DriveOptions options;
-  FULLPROPSPEC spec{PSGUID_STORAGE, {PRSPEC_PROPID, {PID_STG_CONTENTS}}};
-  options.attributes = {spec};
+  FULLPROPSPEC property{PSGUID_STORAGE, {PRSPEC_PROPID, {PID_STG_CONTENTS}}};
+  options.attributes = {property};
   WalkResult r = Drive(VorbisFile("v", {"TITLE=t"}), options);
   ASSERT_TRUE(ObeysProtocol(r));
   EXPECT_TRUE(Values(r).empty());
