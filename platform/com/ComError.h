@@ -2,7 +2,6 @@
 // remembers where it was thrown.
 #pragma once
 
-#include <mutex>
 #include <source_location>
 #include <string>
 
