@@ -1,5 +1,6 @@
 #include "components/ComponentsModule.h"
 
+#include "components/IndexAdmin.h"
 #include "components/SettingsServer.h"
 #include "components/filters/MachineFilters.h"
 #include "framework/PathUtilities.h"
@@ -24,6 +25,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_HtmlFilter, &ZytCreateInstance<CHtmlFilter>, &UpdateRegistry<103>},
     {&CLSID_MailFilter, &ZytCreateInstance<CMailFilter>, &UpdateRegistry<104>},
     {&CLSID_NullFilter, &ZytCreateInstance<CNullFilter>, &UpdateRegistry<105>},
+    {&CLSID_AdminIndexServer, &ZytCreateInstance<CIndexAdmin>, &UpdateRegistry<106>},
 };
 
 }  // namespace

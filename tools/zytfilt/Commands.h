@@ -9,6 +9,7 @@ int RunRegCommand(const std::vector<std::string>& args);
 int RunRegisterCommand(const std::vector<std::string>& args, bool doRegister);
 int RunSetupCommand(const std::vector<std::string>& args);
 int RunDumpCommand(const std::vector<std::string>& args);
+int RunCatalogCommand(const std::vector<std::string>& args);
 
 // Prepares the machine (registry, components, settings, module); idempotent.
 int Setup(bool quiet);
