@@ -61,8 +61,13 @@ struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 
+// glib defines the same two; the values agree.
+#ifndef TRUE
 #define TRUE 1
+#endif
+#ifndef FALSE
 #define FALSE 0
+#endif
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
 #define MAX_PATH 260

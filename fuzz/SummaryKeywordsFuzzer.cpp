@@ -1,0 +1,12 @@
+// libFuzzer target: summary-information keywords of arbitrary compound files.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/storage/SummaryInformation.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::u16string keywords;
+  ZYT::ReadSummaryKeywordsFromMemory(std::string_view(reinterpret_cast<const char*>(data), size), keywords);
+  return 0;
+}

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+#include <gsf/gsf-doc-meta-data.h>
+#include <gsf/gsf-meta-names.h>
+#include <gsf/gsf-msole-utils.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-utils.h>
+
+#include "platform/storage/SummaryInformation.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+class SummaryInformationTest : public ZYT::Test::MachineTest {
+ protected:
+  // A compound file with a summary information stream holding the keywords
+  // (or none), written by libgsf as Office would.
+  void WriteCompoundFile(const std::string& path, const char* keywords) {
+    gsf_init();
+    GError* error = nullptr;
+    GsfOutput* output = gsf_output_stdio_new(path.c_str(), &error);
+    ASSERT_NE(output, nullptr);
+    GsfOutfile* storage = gsf_outfile_msole_new(output);
+    GsfOutput* stream = gsf_outfile_new_child(storage, "\005SummaryInformation", FALSE);
+    GsfDocMetaData* meta = gsf_doc_meta_data_new();
+    if (keywords) {
+      GValue* value = g_new0(GValue, 1);
+      g_value_init(value, G_TYPE_STRING);
+      g_value_set_string(value, keywords);
+      gsf_doc_meta_data_insert(meta, g_strdup(GSF_META_NAME_KEYWORDS), value);
+    }
+    GValue* title = g_new0(GValue, 1);
+    g_value_init(title, G_TYPE_STRING);
+    g_value_set_string(title, "A title");
+    gsf_doc_meta_data_insert(meta, g_strdup(GSF_META_NAME_TITLE), title);
+    ASSERT_TRUE(gsf_doc_meta_data_write_to_msole(meta, stream, FALSE));
+    gsf_output_close(stream);
+    g_object_unref(stream);
+    gsf_output_close(GSF_OUTPUT(storage));
+    g_object_unref(storage);
+    g_object_unref(output);
+    g_object_unref(meta);
+  }
+};
+
+TEST_F(SummaryInformationTest, KeywordsOfACompoundFile) {
+  WriteCompoundFile(PathIn("report.doc"), "budget caf\xc3\xa9 2026");
+  std::string before = ReadBytes(PathIn("report.doc"));
+  std::u16string keywords;
+  ASSERT_EQ(ZYT::ReadSummaryKeywords(PathIn("report.doc"), keywords), S_OK);
+  EXPECT_EQ(keywords, u"budget caf\u00e9 2026");
+  EXPECT_EQ(ReadBytes(PathIn("report.doc")), before) << "the file is only read";
+  EXPECT_EQ(ZYT::ReadSummaryKeywordsFromMemory(before, keywords), S_OK);
+  EXPECT_EQ(keywords, u"budget caf\u00e9 2026");
+}
+
+TEST_F(SummaryInformationTest, OtherFilesHaveNoKeywords) {
+  WriteCompoundFile(PathIn("untagged.doc"), nullptr);
+  std::u16string keywords = u"stale";
+  EXPECT_EQ(ZYT::ReadSummaryKeywords(PathIn("untagged.doc"), keywords), S_FALSE);
+  EXPECT_EQ(keywords, u"");
+  WriteBytes(PathIn("text.doc"), "not a compound file at all");
+  EXPECT_EQ(ZYT::ReadSummaryKeywords(PathIn("text.doc"), keywords), S_FALSE);
+  WriteBytes(PathIn("fake.doc"), std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\xFF'));
+  EXPECT_EQ(ZYT::ReadSummaryKeywords(PathIn("fake.doc"), keywords), S_FALSE) << "a signature alone is not a storage";
+  EXPECT_EQ(ZYT::ReadSummaryKeywords(PathIn("missing.doc"), keywords), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  const std::string file = ReadBytes(PathIn("untagged.doc"));
+  for (size_t n = 0; n <= file.size(); n += 97) ZYT::ReadSummaryKeywordsFromMemory(file.substr(0, n), keywords);
+}
+
+}  // namespace
