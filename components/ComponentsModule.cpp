@@ -1,7 +1,9 @@
 #include "components/ComponentsModule.h"
 
+#include "components/ContentTypeService.h"
 #include "components/IndexAdmin.h"
 #include "components/SettingsServer.h"
+#include "components/ThumbnailService.h"
 #include "components/filters/MachineFilters.h"
 #include "framework/PathUtilities.h"
 #include "framework/Registrar.h"
@@ -26,6 +28,8 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_MailFilter, &ZytCreateInstance<CMailFilter>, &UpdateRegistry<104>},
     {&CLSID_NullFilter, &ZytCreateInstance<CNullFilter>, &UpdateRegistry<105>},
     {&CLSID_AdminIndexServer, &ZytCreateInstance<CIndexAdmin>, &UpdateRegistry<106>},
+    {&CLSID_ContentTypeService, &ZytCreateInstance<CContentTypeService>, &UpdateRegistry<107>},
+    {&CLSID_ThumbnailService, &ZytCreateInstance<CThumbnailService>, &UpdateRegistry<108>},
 };
 
 }  // namespace
