@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <regex>
 
+#include "doctypes/CatalogEnumerator.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/Strings.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -88,6 +92,26 @@ TEST_F(DumpCommandTest, ErrorsAreOneLineAndAFailingExit) {
   o = Run("frobnicate");
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(Lines(o.err).size(), 1u);
+}
+
+TEST_F(DumpCommandTest, SetupForTheProductMakesALocalCatalogOverHome) {
+  Output o = Run("setup --product");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Run("setup --product").status, 0) << "a second run changes nothing";
+  setenv("ZYT_SETTINGS", SettingsPath().c_str(), 1);
+  std::u16string type;
+  const char* home = std::getenv("HOME");
+  ASSERT_TRUE(CatalogTypeOfFile(ZYT::Utf8ToWide(std::string(home) + "/notes.txt"), type));
+  EXPECT_EQ(type, u"local");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Orrery", 0, KEY_READ, &key), ERROR_SUCCESS);
+  WCHAR value[8] = {};
+  DWORD cb = sizeof value;
+  RegQueryValueExW(key, u"configured", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &cb);
+  RegCloseKey(key);
+  EXPECT_EQ(std::u16string(value), u"yes");
+  std::string settings = ReadBytes(SettingsPath());
+  EXPECT_EQ(settings.find("catalog-type=\"local\""), settings.rfind("catalog-type=\"local\"")) << "one entry only";
 }
 
 }  // namespace

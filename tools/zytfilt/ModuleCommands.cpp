@@ -4,7 +4,10 @@
 #include <string>
 
 #include "framework/PathUtilities.h"
+#include "framework/RegistryKey.h"
 #include "framework/SettingsAccess.h"
+#include "platform/indexer/Catalogs.h"
+#include "platform/xml/XmlDocument.h"
 #include "platform/com/ComError.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
@@ -19,10 +22,12 @@ const char kRegisterUsage[] =
     "MODULE is a path, or the name of a module of this build (zytfilters, zytcomponents).\n";
 
 const char kSetupUsage[] =
-    "usage: zytfilt setup\n"
+    "usage: zytfilt setup [--product]\n"
     "Prepares this machine: the registry, the components module, the settings file\n"
     "and the filter module. Safe to run again. The machine is chosen by ZYT_REGISTRY\n"
-    "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n";
+    "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n"
+    "--product also marks the product as set up and makes a catalog of type 'local'\n"
+    "(named \"Orrery Local\") that covers your home folder.\n";
 
 std::string Hex(HRESULT hr) {
   char text[16];
@@ -83,13 +88,77 @@ int RunRegisterCommand(const std::vector<std::string>& args, bool doRegister) {
   return CallEntryPoint(args[0], doRegister ? "DllRegisterServer" : "DllUnregisterServer", false);
 }
 
-int RunSetupCommand(const std::vector<std::string>& args) {
-  if (!args.empty()) {
-    bool help = args[0] == "--help" || args[0] == "-h";
-    std::fputs(kSetupUsage, help ? stdout : stderr);
-    return help ? 0 : 2;
+namespace {
+
+// The product's own set-up: the "configured" mark, a local catalog over the
+// user's home folder, and its entry in the settings.
+int SetUpProduct() {
+  ZYT::CRegKey orrery;
+  if (orrery.Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Orrery", KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+      orrery.SetStringValue(u"configured", u"yes") != ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt setup: cannot mark the product as set up in the registry\n");
+    return 1;
   }
-  return Setup(false);
+  std::string settings, location;
+  try {
+    auto server = ZYT::CreateSettingsServer();
+    ZYT::CBstr path;
+    HRESULT hr = server->GetSettingsPath(path.put());
+    if (FAILED(hr)) _com_issue_error(hr);
+    settings = ZYT::WideToUtf8(path.str());
+    ZYT::CVariant answer;
+    ZYT::QuerySettings(u"/*/repository/user/@location", ZYT::OmittedArgument(), answer);
+    location = ZYT::WideToUtf8(answer.Text());
+  } catch (const _com_error& e) {
+    std::fprintf(stderr, "zytfilt setup: the settings cannot be read: %s\n", Describe(e.Error()).c_str());
+    return 1;
+  }
+  ZYT::XmlDocument document;
+  ZYT::XmlParseError error;
+  if (!document.Load(settings, &error)) {
+    std::fprintf(stderr, "zytfilt setup: %s:%d:%d: %s\n", settings.c_str(), error.line, error.column, error.reason.c_str());
+    return 1;
+  }
+  ZYT::XmlNode catalogs = document.SelectSingleNode("/*/CIS/catalogs");
+  if (!catalogs) {
+    ZYT::XmlNode cis = document.SelectSingleNode("/*/CIS");
+    if (!cis) cis = document.DocumentElement().AppendElement("CIS");
+    catalogs = cis.AppendElement("catalogs");
+  }
+  if (!catalogs.SelectSingleNode("catalog[@catalog-type='local']")) {
+    ZYT::XmlNode local = catalogs.AppendElement("catalog");
+    local.SetAttribute("catalog-type", "local");
+    local.SetAttribute("catalog-name", "Orrery Local");
+    if (!document.Save(settings)) {
+      std::fprintf(stderr, "zytfilt setup: cannot write %s\n", settings.c_str());
+      return 1;
+    }
+  }
+  const char* home = std::getenv("HOME");
+  LONG rc = ZYT::AddCatalog({u"Orrery Local", ZYT::Utf8ToWide(location + "/catalogs/local"), u".",
+                             {ZYT::Utf8ToWide(home && *home ? home : "/")}});
+  if (rc != ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt setup: cannot write the catalog (error %d)\n", static_cast<int>(rc));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunSetupCommand(const std::vector<std::string>& args) {
+  bool product = false;
+  for (const std::string& a : args) {
+    if (a == "--product") {
+      product = true;
+    } else {
+      bool help = a == "--help" || a == "-h";
+      std::fputs(kSetupUsage, help ? stdout : stderr);
+      return help ? 0 : 2;
+    }
+  }
+  int rc = Setup(false);
+  return rc == 0 && product ? SetUpProduct() : rc;
 }
 
 int Setup(bool quiet) {
