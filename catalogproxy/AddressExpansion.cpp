@@ -16,26 +16,13 @@ namespace {
 
 constexpr char16_t kPattern[] = u"(?:\\s*\"[^\"]*\")?\\s*<\"?([^\"@]*)\"?@([^>]*)>\\s*;?";
 
-// zyt:expand(node-set or string): the text of every node, expanded.
+// zyt:expand(string): the addresses' terms, then the text.
 void ExpandFunction(xmlXPathParserContextPtr context, int argumentCount) {
   if (argumentCount != 1) {
     xmlXPathSetArityError(context);
     return;
   }
-  std::string text;
-  xmlXPathObjectPtr argument = valuePop(context);
-  if (argument && argument->type == XPATH_NODESET && argument->nodesetval) {
-    for (int i = 0; i < argument->nodesetval->nodeNr; ++i) {
-      xmlChar* content = xmlNodeGetContent(argument->nodesetval->nodeTab[i]);
-      if (content) text += reinterpret_cast<const char*>(content);
-      xmlFree(content);
-    }
-  } else if (argument) {
-    xmlChar* content = xmlXPathCastToString(argument);
-    if (content) text = reinterpret_cast<const char*>(content);
-    xmlFree(content);
-  }
-  xmlXPathFreeObject(argument);
+  std::string text = ZYT::PopStringArgument(context);
   ZYT::PushStringResult(context, ZYT::WideToUtf8(ExpandAddressTerms(ZYT::Utf8ToWide(text))));
 }
 

@@ -19,8 +19,8 @@ void RegisterXsltFunction(const char* namespaceUri, const char* name, XsltExtens
 // sheet does not compile or the transformation fails.
 bool TransformXml(const XmlDocument& document, const std::string& stylesheet, std::string& output, std::string& error);
 
-// The string value of an extension function's argument (a node set's
-// concatenated text, or the value itself), taken off the XPath stack.
+// The XPath string value of an extension function's argument (for a node
+// set, that of its first node), taken off the XPath stack.
 std::string PopStringArgument(_xmlXPathParserContext* context);
 void PushStringResult(_xmlXPathParserContext* context, const std::string& text);
 
