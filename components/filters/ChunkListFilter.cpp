@@ -96,18 +96,9 @@ HRESULT CChunkListFilter::GetValue(PROPVARIANT** ppPropValue) {
   const ListedChunk& c = m_chunks[m_next - 1];
   if (c.isText) return FILTER_E_NO_VALUES;
   if (m_valueGiven) return FILTER_E_NO_MORE_VALUES;
-  auto* value = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
-  if (!value) return E_OUTOFMEMORY;
-  PropVariantInit(value);
-  value->pwszVal = ZYT::CoTaskStrDup(c.text);
-  if (!value->pwszVal) {
-    CoTaskMemFree(value);
-    return E_OUTOFMEMORY;
-  }
-  value->vt = VT_LPWSTR;
-  m_valueGiven = true;
-  *ppPropValue = value;
-  return S_OK;
+  HRESULT hr = ZYT::NewStringPropVariant(c.text, ppPropValue);
+  if (SUCCEEDED(hr)) m_valueGiven = true;
+  return hr;
 }
 
 HRESULT CChunkListFilter::BindRegion(FILTERREGION, REFIID, void** ppunk) {

@@ -85,18 +85,9 @@ HRESULT CTagFilterBase::GetValue(PROPVARIANT** ppPropValue) {
   *ppPropValue = nullptr;
   if (m_valueReturned) return FILTER_E_NO_MORE_VALUES;
   if (!m_valueChunk) return FILTER_E_NO_VALUES;
-  auto* value = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
-  if (!value) return E_OUTOFMEMORY;
-  PropVariantInit(value);
-  value->pwszVal = ZYT::CoTaskStrDup(Field(m_chunkNumber));
-  if (!value->pwszVal) {
-    CoTaskMemFree(value);
-    return E_OUTOFMEMORY;
-  }
-  value->vt = VT_LPWSTR;
-  m_valueReturned = true;
-  *ppPropValue = value;
-  return S_OK;
+  HRESULT hr = ZYT::NewStringPropVariant(Field(m_chunkNumber), ppPropValue);
+  if (SUCCEEDED(hr)) m_valueReturned = true;
+  return hr;
 }
 
 HRESULT CTagFilterBase::BindRegion(FILTERREGION, REFIID, void** ppunk) {

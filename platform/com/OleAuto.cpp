@@ -143,6 +143,20 @@ void PropVariantInit(PROPVARIANT* pv) {
   if (pv) std::memset(pv, 0, sizeof *pv);
 }
 
+HRESULT ZYT::NewStringPropVariant(const std::u16string& text, PROPVARIANT** value) {
+  auto* made = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
+  if (!made) return E_OUTOFMEMORY;
+  PropVariantInit(made);
+  made->pwszVal = CoTaskStrDup(text);
+  if (!made->pwszVal) {
+    CoTaskMemFree(made);
+    return E_OUTOFMEMORY;
+  }
+  made->vt = VT_LPWSTR;
+  *value = made;
+  return S_OK;
+}
+
 HRESULT PropVariantClear(PROPVARIANT* pv) {
   if (!pv) return S_OK;
   VARTYPE vt = pv->vt;

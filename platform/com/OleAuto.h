@@ -219,6 +219,12 @@ HRESULT PropVariantClear(PROPVARIANT* pv);
 HRESULT PropVariantCopy(PROPVARIANT* dest, const PROPVARIANT* src);
 HRESULT FreePropVariantArray(ULONG count, PROPVARIANT* values);
 
+namespace ZYT {
+// A task-allocated VT_LPWSTR value for IFilter::GetValue; E_OUTOFMEMORY
+// (and *value untouched) when either allocation fails.
+HRESULT NewStringPropVariant(const std::u16string& text, PROPVARIANT** value);
+}  // namespace ZYT
+
 using DISPID = LONG;
 using MEMBERID = DISPID;
 constexpr DISPID DISPID_UNKNOWN = -1;
