@@ -26,11 +26,31 @@ void ExpandFunction(xmlXPathParserContextPtr context, int argumentCount) {
   ZYT::PushStringResult(context, ZYT::WideToUtf8(ExpandAddressTerms(ZYT::Utf8ToWide(text))));
 }
 
+// The module's style sheet, read from its file once rather than per address.
+std::u16string StylesheetOf(const std::u16string& modulePath) {
+  static std::mutex lock;
+  static std::u16string cachedPath, cachedSheet;
+  std::lock_guard<std::mutex> hold(lock);
+  if (cachedPath != modulePath || cachedSheet.empty()) {
+    cachedSheet = ZYT::LoadModuleResourceText(modulePath, RT_HTML, u"EADDRESSHACK.XSL");
+    cachedPath = modulePath;
+  }
+  return cachedSheet;
+}
+
 }  // namespace
 
 std::u16string ExpandAddressTerms(const std::u16string& text) {
+  // The pattern is compiled once; each call works on its own clone, which
+  // ICU allows from any thread.
+  static URegularExpression* const compiled = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    URegularExpression* regex = uregex_open(kPattern, -1, 0, nullptr, &status);
+    return U_SUCCESS(status) ? regex : nullptr;
+  }();
+  if (!compiled) return text;
   UErrorCode status = U_ZERO_ERROR;
-  URegularExpression* regex = uregex_open(kPattern, -1, 0, nullptr, &status);
+  URegularExpression* regex = uregex_clone(compiled, &status);
   if (U_FAILURE(status)) return text;
   uregex_setText(regex, text.data(), static_cast<int32_t>(text.size()), &status);
   std::u16string terms;
@@ -53,7 +73,7 @@ std::u16string ExpandAddresses(const std::u16string& text) {
   if (text.empty() || ZYT::IsWindowsXPOrLater()) return text;
   static std::once_flag registered;
   std::call_once(registered, [] { ZYT::RegisterXsltFunction(kAddressExpansionNamespace, "expand", &ExpandFunction); });
-  std::u16string sheet = ZYT::LoadModuleResourceText(g_modulePath, RT_HTML, u"EADDRESSHACK.XSL");
+  std::u16string sheet = StylesheetOf(g_modulePath);
   ZYT::XmlDocument address;
   if (sheet.empty() || !address.LoadXml("<address/>")) return text;
   address.DocumentElement().SetText(ZYT::WideToUtf8(text));
