@@ -8,9 +8,17 @@ namespace {
 
 std::string Narrow(BSTR text) { return text ? ZYT::WideToUtf8(std::u16string(text, SysStringLen(text))) : std::string(); }
 
-HRESULT ReturnText(const std::string& text, BSTR* out) {
-  *out = ZYT::CBstr(ZYT::Utf8ToWide(text)).Detach();
-  return S_OK;
+// The methods that answer one text of the store's.
+HRESULT AnswerText(const char* method, HRESULT (CSettingsStore::*read)(std::string&), BSTR* out) {
+  return ZYT::ComBoundary(method, [&] {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::string text;
+    HRESULT hr = (CSettingsStore::Instance().*read)(text);
+    if (FAILED(hr)) return hr;
+    *out = ZYT::CBstr(ZYT::Utf8ToWide(text)).Detach();
+    return S_OK;
+  });
 }
 
 }  // namespace
@@ -33,32 +41,8 @@ HRESULT CSettingsServer::SetValue(BSTR xpath, BSTR value) {
   return ZYT::ComBoundary("SetValue", [&] { return CSettingsStore::Instance().SetValue(Narrow(xpath), Narrow(value)); });
 }
 
-HRESULT CSettingsServer::GetDocument(BSTR* xml) {
-  return ZYT::ComBoundary("GetDocument", [&] {
-    if (!xml) return E_POINTER;
-    *xml = nullptr;
-    std::string text;
-    HRESULT hr = CSettingsStore::Instance().Document(text);
-    return FAILED(hr) ? hr : ReturnText(text, xml);
-  });
-}
+HRESULT CSettingsServer::GetDocument(BSTR* xml) { return AnswerText("GetDocument", &CSettingsStore::Document, xml); }
 
-HRESULT CSettingsServer::GetSettingsPath(BSTR* path) {
-  return ZYT::ComBoundary("GetSettingsPath", [&] {
-    if (!path) return E_POINTER;
-    *path = nullptr;
-    std::string text;
-    HRESULT hr = CSettingsStore::Instance().Path(text);
-    return FAILED(hr) ? hr : ReturnText(text, path);
-  });
-}
+HRESULT CSettingsServer::GetSettingsPath(BSTR* path) { return AnswerText("GetSettingsPath", &CSettingsStore::Path, path); }
 
-HRESULT CSettingsServer::GetTempFolder(BSTR* folder) {
-  return ZYT::ComBoundary("GetTempFolder", [&] {
-    if (!folder) return E_POINTER;
-    *folder = nullptr;
-    std::string text;
-    HRESULT hr = CSettingsStore::Instance().TempFolder(text);
-    return FAILED(hr) ? hr : ReturnText(text, folder);
-  });
-}
+HRESULT CSettingsServer::GetTempFolder(BSTR* folder) { return AnswerText("GetTempFolder", &CSettingsStore::TempFolder, folder); }
