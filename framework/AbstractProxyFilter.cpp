@@ -250,7 +250,7 @@ DWORD CAbstractProxyFilter::getFileSize(const std::u16string& path) {
   return data.nFileSizeLow;
 }
 
-std::string CAbstractProxyFilter::readFileBytes(const std::u16string& path) {
+std::string ReadWholeFile(const std::u16string& path) {
   ZYT::CAutoHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file.IsValid()) ZYT::ThrowHResult(HRESULT_FROM_WIN32(GetLastError()));
   DWORD size = GetFileSize(file.get(), nullptr);
@@ -261,6 +261,8 @@ std::string CAbstractProxyFilter::readFileBytes(const std::u16string& path) {
   bytes.resize(read);
   return bytes;
 }
+
+std::string CAbstractProxyFilter::readFileBytes(const std::u16string& path) { return ReadWholeFile(path); }
 
 std::u16string CAbstractProxyFilter::readMachineString(const std::u16string& subKey, const std::u16string& valueName) {
   HKEY key = nullptr;

@@ -16,6 +16,9 @@
 // IUnknown with context 0x17, OleRun, then IFilter. Returns the first failure.
 HRESULT CreateFilterFromText(const std::u16string& text, ZYT::ComPtr<IFilter>& filter);
 
+// The whole file, opened for shared reading; throws ZYT::HResultException.
+std::string ReadWholeFile(const std::u16string& path);
+
 // Where a proxy looks for the filter it drives, and what it falls back on.
 struct SavedFilterRow {
   const char16_t* extension;

@@ -1,5 +1,6 @@
 #include "module/FiltersModule.h"
 
+#include "catalogproxy/OrreryCISProxyFilter.h"
 #include "filters/items/EmailFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
@@ -18,7 +19,7 @@ HRESULT UpdateRegistry(bool doRegister) {
 // its class object is not available, but its registration is complete.
 const ZYT::ClassEntry kClasses[] = {
     {&CLSID_QhsFilter, nullptr, &UpdateRegistry<110>},
-    {&CLSID_OrreryCISProxyFilter, nullptr, &UpdateRegistry<105>},
+    {&CLSID_OrreryCISProxyFilter, &ZytCreateInstance<COrreryCISProxyFilter>, &UpdateRegistry<105>},
     {&CLSID_Mp3Filter, &ZytCreateInstance<CMp3Filter>, &UpdateRegistry<106>},
     {&CLSID_OggVorbisFilter, &ZytCreateInstance<COggVorbisFilter>, &UpdateRegistry<108>},
     {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},

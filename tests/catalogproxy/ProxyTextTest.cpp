@@ -21,8 +21,8 @@ TEST(CleanseXmlTextTest, TextOutsideTheControlsIsKept) {
 class ProxyTitleTest : public ZYT::Test::MachineTest {};
 
 TEST_F(ProxyTitleTest, ACapturedTitleWins) {
-  EXPECT_EQ(ProxyTitle(u"Minutes", u"Re: minutes", u"message/rfc822", u"/none/a.eml"), u"Minutes");
-  EXPECT_EQ(ProxyTitle(u"Minutes", u"", u"", u""), u"Minutes");
+  EXPECT_EQ(ProxyTitle(u"Minutes", u"Agenda", u"Re: minutes", u"message/rfc822", u"/none/a.eml"), u"Minutes");
+  EXPECT_EQ(ProxyTitle(u"Minutes", u"", u"", u"", u""), u"Minutes");
 }
 
 TEST_F(ProxyTitleTest, ItemsWithoutATitleAreNamedByTheirType) {
@@ -40,7 +40,7 @@ TEST_F(ProxyTitleTest, ItemsWithoutATitleAreNamedByTheirType) {
       {u"Lunch", u"application/x-orrery-task", u"[No Subject]"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ProxyTitle(u"", c.subject, c.contentType, PathInW("item.dat")), c.title)
+    EXPECT_EQ(ProxyTitle(u"", u"Agenda", c.subject, c.contentType, PathInW("item.dat")), c.title)
         << ZYT::WideToUtf8(c.contentType);
   }
 }
@@ -48,14 +48,23 @@ TEST_F(ProxyTitleTest, ItemsWithoutATitleAreNamedByTheirType) {
 TEST_F(ProxyTitleTest, FilesAreNamedInTheFileSystemsSpelling) {
   WriteBytes(PathIn("Page.HTM"), "");
   const std::u16string path = PathInW("page.htm");
-  EXPECT_EQ(ProxyTitle(u"", u"", u"text/html", path), u"Page");
-  EXPECT_EQ(ProxyTitle(u"", u"", u"application/x-loomtrails-webpage", path), u"Page");
-  EXPECT_EQ(ProxyTitle(u"", u"", u"application/x-orrery-scratchpad", path), u"Page");
-  EXPECT_EQ(ProxyTitle(u"", u"", u"application/x-orrery-archive-item", path), u"Page");
-  EXPECT_EQ(ProxyTitle(u"", u"", u"text/html; charset=utf-8", path), u"Page.HTM")
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"text/html", path), u"Page");
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"application/x-loomtrails-webpage", path), u"Page");
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"application/x-orrery-scratchpad", path), u"Page");
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"application/x-orrery-archive-item", path), u"Page");
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"text/html; charset=utf-8", path), u"Page.HTM")
       << "only the bare html type is named like a web page";
-  EXPECT_EQ(ProxyTitle(u"", u"", u"application/pdf", path), u"Page.HTM");
-  EXPECT_EQ(ProxyTitle(u"", u"", u"MESSAGE/RFC822", path), u"Page.HTM") << "content types match by case";
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"application/pdf", path), u"Page.HTM");
+  EXPECT_EQ(ProxyTitle(u"", u"", u"", u"MESSAGE/RFC822", path), u"Page.HTM") << "content types match by case";
+}
+
+TEST_F(ProxyTitleTest, WebPagesPreferTheirDocumentTitle) {
+  WriteBytes(PathIn("Page.HTM"), "");
+  const std::u16string path = PathInW("page.htm");
+  EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"text/html", path), u"Front page");
+  EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"application/x-orrery-scratchpad", path), u"Front page");
+  EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"application/x-orrery-archive-item", path), u"Page");
+  EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"text/plain", path), u"Page.HTM");
 }
 
 }  // namespace

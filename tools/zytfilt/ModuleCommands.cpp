@@ -4,6 +4,7 @@
 #include <string>
 
 #include "framework/PathUtilities.h"
+#include "framework/PersistentHandler.h"
 #include "framework/RegistryKey.h"
 #include "framework/SettingsAccess.h"
 #include "platform/indexer/Catalogs.h"
@@ -27,7 +28,8 @@ const char kSetupUsage[] =
     "and the filter module. Safe to run again. The machine is chosen by ZYT_REGISTRY\n"
     "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n"
     "--product also marks the product as set up and makes a catalog of type 'local'\n"
-    "(named \"Orrery Local\") that covers your home folder.\n";
+    "(named \"Orrery Local\") that covers your home folder, and records each file\n"
+    "type's filter as the one the catalog proxy filter drives.\n";
 
 std::string Hex(HRESULT hr) {
   char text[16];
@@ -141,6 +143,10 @@ int SetUpProduct() {
     std::fprintf(stderr, "zytfilt setup: cannot write the catalog (error %d)\n", static_cast<int>(rc));
     return 1;
   }
+  // The catalog proxy filter finds each file type's own filter where
+  // installing it in front records it; recording it now lets the proxy be
+  // driven (dump --class) while the indexer still uses the filters directly.
+  ZYT::SaveNativeFilters(u"{A71A5A80-E4CA-46C0-9183-0CBC48108EA7}");
   return 0;
 }
 

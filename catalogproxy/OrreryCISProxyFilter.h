@@ -1,0 +1,121 @@
+// The filter that stands in front of every filter on the machine. It finds
+// the file type's own filter (the native filter) through the persistent
+// handler, forwards the indexer's calls to it, and, for files in one of the
+// product's catalogs, appends the product's own value chunks after the
+// native filter's last chunk. Files outside the catalogs pass straight
+// through. Each object serves one file and writes its lifetime to
+// "indexer-performance.csv" in the debug folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/SimpleLogger.h"
+#include "framework/StopWatch.h"
+#include "module/ClassIds.h"
+#include "platform/com/ComObject.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/Filter.h"
+#include "platform/com/NoTypeInfoDispatch.h"
+#include "platform/com/ObjIdl.h"
+#include "platform/xml/XmlDocument.h"
+
+struct IOrreryCISProxyFilter : IDispatch {
+  static constexpr IID iid = IID_IOrreryCISProxyFilter;
+
+ protected:
+  ~IOrreryCISProxyFilter() = default;
+};
+
+class COrreryCISProxyFilter : public ZYT::CComObjectRoot,
+                              public ZYT::CNoTypeInfoDispatch<IOrreryCISProxyFilter>,
+                              public IFilter,
+                              public IPersistFile {
+ public:
+  ZYT_BEGIN_INTERFACE_MAP(COrreryCISProxyFilter)
+  ZYT_INTERFACE(IOrreryCISProxyFilter)
+  ZYT_INTERFACE_VIA(IDispatch, IOrreryCISProxyFilter)
+  ZYT_INTERFACE(IFilter)
+  ZYT_INTERFACE(IPersistFile)
+  ZYT_INTERFACE_VIA(IPersist, IPersistFile)
+  ZYT_END_INTERFACE_MAP()
+  using ThreadModel = ZYT::MultiThreadModel;
+
+  COrreryCISProxyFilter();
+  HRESULT FinalConstruct();
+  void FinalRelease() noexcept;
+
+  // IFilter
+  HRESULT Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) override;
+  HRESULT GetChunk(STAT_CHUNK* pStat) override;
+  HRESULT GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) override;
+  HRESULT GetValue(PROPVARIANT** ppPropValue) override;
+  HRESULT BindRegion(FILTERREGION origPos, REFIID riid, void** ppunk) override;
+  // IPersistFile
+  HRESULT GetClassID(CLSID* pClassID) override;
+  HRESULT IsDirty() override { return E_FAIL; }
+  HRESULT Load(LPCOLESTR pszFileName, DWORD dwMode) override;
+  HRESULT Save(LPCOLESTR pszFileName, BOOL fRemember) override;
+  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
+  HRESULT GetCurFile(LPOLESTR* ppszFileName) override;
+
+  // Forgets the process-wide settings and content-type service, so that the
+  // next object reads them again (the settings change between tests).
+  static void ResetProcessState();
+
+  static constexpr int kWatchedCount = 18;
+
+ private:
+  enum Captured { kSubject, kCharacterization, kDocTitle, kPath, kTo, kFrom, kCc, kItemId, kSummary, kTitle,
+                  kFileAttributes, kCapturedCount };
+
+  void LoadCatalogType();
+  void LoadContentType(const std::u16string& extension);
+  void LoadAttachments();
+  void CreateNativeFilter(const std::u16string& handler);
+  void NoteNativeChunk(const STAT_CHUNK& chunk);
+  void CaptureWatchedValue(const PROPVARIANT& value);
+  HRESULT MergeKeywords(PROPVARIANT* value);
+  void PrepareFieldChunks();
+  void FinishOwnChunk(STAT_CHUNK* pStat);
+  HRESULT FieldValue(PROPVARIANT** ppPropValue);
+  HRESULT ProductFieldValue(PROPVARIANT** ppPropValue);
+  HRESULT CustomFieldValue(PROPVARIANT** ppPropValue);
+  std::u16string Keywords();
+  bool IsFieldChunkCurrent() const { return m_applyIndexAttributes && !m_customFieldsDone && m_chunkKind == 2; }
+
+  GUID m_productPropSet{};
+  bool m_passThrough = true;
+  std::u16string m_loadFilePath;
+  std::u16string m_filePath;
+  std::u16string m_contentType;
+  bool m_contentTypeSupported = false;
+  std::u16string m_catalogType = u"unknown";
+  std::u16string m_numAttachments = u"0";
+  std::u16string m_attachmentInfo;
+  ZYT::ComPtr<IFilter> m_spIFilter;
+  ZYT::ComPtr<IPersistFile> m_spPersist;
+  char16_t m_textStart[321]{};
+  size_t m_textStartLength = 0;
+  ULONG m_nativeFlags = 0;
+  CSimpleLogger m_log;
+  CStopWatch m_stopWatch;
+
+  bool m_nativeEnded = false;
+  bool m_applyIndexAttributes = false;
+  bool m_customFieldsDone = false;
+  bool m_keywordsDone = false;
+  bool m_fieldsPrepared = false;
+  std::vector<ZYT::XmlNode> m_spFields;
+  size_t m_nextField = 0;
+  int m_chunkKind = -1;
+  long m_propid = -1;
+  GUID m_fieldPropSet{};
+  ULONG m_lastChunkId = 1;
+  STAT_CHUNK m_chunk{};
+  bool m_seen[kWatchedCount]{};
+  std::u16string m_captured[kCapturedCount];
+  // The file's keywords are read once per object.
+  bool m_keywordsRead = false;
+  std::u16string m_keywords;
+};
