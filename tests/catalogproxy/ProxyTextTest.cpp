@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "catalogproxy/ProxyText.h"
+#include "platform/win32/FileApi.h"
 #include "platform/win32/Strings.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -65,6 +66,25 @@ TEST_F(ProxyTitleTest, WebPagesPreferTheirDocumentTitle) {
   EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"application/x-orrery-scratchpad", path), u"Front page");
   EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"application/x-orrery-archive-item", path), u"Page");
   EXPECT_EQ(ProxyTitle(u"", u"Front page", u"", u"text/plain", path), u"Page.HTM");
+}
+
+}  // namespace
+
+namespace {
+
+class FileAttributeTextTest : public ZYT::Test::MachineTest {};
+
+TEST_F(FileAttributeTextTest, NamesInBitOrderOrNormal) {
+  WriteBytes(PathIn("plain.txt"), "x");
+  ASSERT_TRUE(SetFileAttributesW(PathInW("plain.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(FileAttributeText(PathInW("plain.txt")), u"normal");
+  ASSERT_TRUE(SetFileAttributesW(PathInW("plain.txt").c_str(),
+                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(FileAttributeText(PathInW("plain.txt")), u"read-only; system; archive");
+  WriteBytes(PathIn("old.QHARC"), "x");
+  ASSERT_TRUE(SetFileAttributesW(PathInW("old.QHARC").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(FileAttributeText(PathInW("old.QHARC")), u"normal") << "read-only archives are the product's own doing";
+  EXPECT_EQ(FileAttributeText(PathInW("missing.txt")), u"normal");
 }
 
 }  // namespace

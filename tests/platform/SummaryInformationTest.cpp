@@ -1,48 +1,14 @@
 #include <gtest/gtest.h>
-#include <gsf/gsf-doc-meta-data.h>
-#include <gsf/gsf-meta-names.h>
-#include <gsf/gsf-msole-utils.h>
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output-stdio.h>
-#include <gsf/gsf-utils.h>
 
 #include "platform/storage/SummaryInformation.h"
+#include "tests/support/CompoundFile.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
 
-class SummaryInformationTest : public ZYT::Test::MachineTest {
- protected:
-  // A compound file with a summary information stream holding the keywords
-  // (or none), written by libgsf as Office would.
-  void WriteCompoundFile(const std::string& path, const char* keywords) {
-    gsf_init();
-    GError* error = nullptr;
-    GsfOutput* output = gsf_output_stdio_new(path.c_str(), &error);
-    ASSERT_NE(output, nullptr);
-    GsfOutfile* storage = gsf_outfile_msole_new(output);
-    GsfOutput* stream = gsf_outfile_new_child(storage, "\005SummaryInformation", FALSE);
-    GsfDocMetaData* meta = gsf_doc_meta_data_new();
-    if (keywords) {
-      GValue* value = g_new0(GValue, 1);
-      g_value_init(value, G_TYPE_STRING);
-      g_value_set_string(value, keywords);
-      gsf_doc_meta_data_insert(meta, g_strdup(GSF_META_NAME_KEYWORDS), value);
-    }
-    GValue* title = g_new0(GValue, 1);
-    g_value_init(title, G_TYPE_STRING);
-    g_value_set_string(title, "A title");
-    gsf_doc_meta_data_insert(meta, g_strdup(GSF_META_NAME_TITLE), title);
-    ASSERT_TRUE(gsf_doc_meta_data_write_to_msole(meta, stream, FALSE));
-    gsf_output_close(stream);
-    g_object_unref(stream);
-    gsf_output_close(GSF_OUTPUT(storage));
-    g_object_unref(storage);
-    g_object_unref(output);
-    g_object_unref(meta);
-  }
-};
+using ZYT::Test::WriteCompoundFile;
+
+class SummaryInformationTest : public ZYT::Test::MachineTest {};
 
 TEST_F(SummaryInformationTest, KeywordsOfACompoundFile) {
   WriteCompoundFile(PathIn("report.doc"), "budget caf\xc3\xa9 2026");

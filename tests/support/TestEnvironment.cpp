@@ -31,6 +31,8 @@ void MachineTest::SetUp() {
   setenv("ZYT_PIPE_DIR", (m_dir + "/pipes").c_str(), 1);
   m_namespace = "zt" + m_dir.substr(m_dir.find_last_of('.') + 1);
   setenv("ZYT_OBJECT_NAMESPACE", m_namespace.c_str(), 1);
+  // Item ids of the thumbnail service, never the user's own.
+  setenv("ZYT_THUMBNAILS", (m_dir + "/thumbnails.db").c_str(), 1);
   ResetRegistryStore();
   FailTaskAllocations(0, 0);
 }
@@ -63,6 +65,7 @@ void MachineTest::TearDown() {
   unsetenv("ZYT_SETTINGS");
   unsetenv("ZYT_PIPE_DIR");
   unsetenv("ZYT_OBJECT_NAMESPACE");
+  unsetenv("ZYT_THUMBNAILS");
   std::error_code shm;
   for (auto& entry : std::filesystem::directory_iterator("/dev/shm", shm))
     if (entry.path().filename().string().rfind("sem." + m_namespace + ".", 0) == 0) std::filesystem::remove(entry.path(), shm);

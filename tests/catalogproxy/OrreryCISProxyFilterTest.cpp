@@ -1,0 +1,655 @@
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "catalogproxy/OrreryCISProxyFilter.h"
+#include "framework/FilterInit.h"
+#include "framework/OrreryFilter.h"
+#include "framework/PersistentHandler.h"
+#include "framework/SettingsAccess.h"
+#include "platform/com/ClassFactory.h"
+#include "platform/com/ObjBase.h"
+#include "platform/indexer/Catalogs.h"
+#include "platform/indexer/LoadIFilter.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/Strings.h"
+#include "platform/xml/XmlDocument.h"
+#include "tests/support/CompoundFile.h"
+#include "tests/support/ProtocolDriver.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+using namespace ZYT::Test;
+using ZYT::ComPtr;
+using ZYT::WalkResult;
+
+constexpr CLSID CLSID_FakeNative = ZYT::MakeGuid("{FA4E0000-0000-0000-0000-0000000000A1}");
+constexpr CLSID CLSID_FakeOrreryNative = ZYT::MakeGuid("{FA4E0000-0000-0000-0000-0000000000A2}");
+constexpr char16_t kIFilterAddin[] = u"{89BCB740-6119-101A-BCB7-00DD010655AF}";
+constexpr char16_t kProxyClsid[] = u"{A71A5A80-E4CA-46C0-9183-0CBC48108EA7}";
+constexpr GUID kMailSet = ZYT::MakeGuid("{AA568EEC-E0E5-11CF-8FDA-00AA00A14F93}");
+constexpr GUID kSummarySet = ZYT::MakeGuid("{F29F85E0-4FF9-1068-AB91-08002B27B3D9}");
+constexpr GUID kProductSet = ZYT::MakeGuid("{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}");
+const std::u16string kProduct = u"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}";
+const std::u16string kSummary = u"{F29F85E0-4FF9-1068-AB91-08002B27B3D9}";
+
+// One chunk of the fake native filter: a text, or a value (a string, or a
+// number when isNumber).
+struct NativeChunk {
+  bool isText = false;
+  GUID set = PSGUID_STORAGE;
+  PROPID id = PID_STG_CONTENTS;
+  std::u16string name;  // a PRSPEC_LPWSTR property when not empty
+  std::u16string text;
+  bool isNumber = false;
+  ULONG idChunk = 0;  // 0: the next number
+};
+
+NativeChunk Text(std::u16string text) { return {true, PSGUID_STORAGE, PID_STG_CONTENTS, {}, std::move(text)}; }
+NativeChunk Value(GUID set, PROPID id, std::u16string text) { return {false, set, id, {}, std::move(text)}; }
+NativeChunk Named(GUID set, std::u16string name, std::u16string text) {
+  return {false, set, 0, std::move(name), std::move(text)};
+}
+
+struct NativeScript {
+  std::vector<NativeChunk> chunks;
+  HRESULT loadResult = S_OK;
+  std::u16string loadedPath;
+  int loads = 0;
+  int alive = 0;
+  BOOL force = FALSE;
+} g_native;
+
+class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
+ public:
+  using ThreadModel = ZYT::MultiThreadModel;
+  CFakeNativeBase() { ++g_native.alive; }
+  ~CFakeNativeBase() { --g_native.alive; }
+
+  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
+    m_next = 0;
+    m_lastId = 0;
+    *flags = 0;
+    return S_OK;
+  }
+  HRESULT GetChunk(STAT_CHUNK* s) override {
+    if (m_next >= g_native.chunks.size()) return FILTER_E_END_OF_CHUNKS;
+    const NativeChunk& c = g_native.chunks[m_next++];
+    *s = STAT_CHUNK{};
+    m_lastId = c.idChunk ? c.idChunk : m_lastId + 1;
+    s->idChunk = s->idChunkSource = m_lastId;
+    s->flags = c.isText ? CHUNK_TEXT : CHUNK_VALUE;
+    s->breakType = CHUNK_EOP;
+    s->attribute.guidPropSet = c.set;
+    if (c.name.empty()) {
+      s->attribute.psProperty.ulKind = PRSPEC_PROPID;
+      s->attribute.psProperty.propid = c.id;
+    } else {
+      s->attribute.psProperty.ulKind = PRSPEC_LPWSTR;
+      s->attribute.psProperty.lpwstr = const_cast<LPWSTR>(c.name.c_str());
+    }
+    m_pos = 0;
+    m_valueGiven = false;
+    return S_OK;
+  }
+  HRESULT GetText(ULONG* n, WCHAR* buffer) override {
+    if (m_next == 0 || !Current().isText) return FILTER_E_NO_TEXT;
+    const std::u16string& t = Current().text;
+    if (m_pos >= t.size()) return FILTER_E_NO_MORE_TEXT;
+    size_t k = std::min<size_t>(*n, t.size() - m_pos);
+    std::char_traits<char16_t>::copy(buffer, t.data() + m_pos, k);
+    m_pos += k;
+    *n = static_cast<ULONG>(k);
+    return m_pos == t.size() ? FILTER_S_LAST_TEXT : S_OK;
+  }
+  HRESULT GetValue(PROPVARIANT** v) override {
+    *v = nullptr;
+    if (m_next == 0 || Current().isText) return FILTER_E_NO_VALUES;
+    if (m_valueGiven) return FILTER_E_NO_MORE_VALUES;
+    m_valueGiven = true;
+    if (!Current().isNumber) return ZYT::NewStringPropVariant(Current().text, v);
+    *v = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
+    PropVariantInit(*v);
+    (*v)->vt = VT_UI4;
+    (*v)->ulVal = 7;
+    return S_OK;
+  }
+  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
+  HRESULT GetClassID(CLSID* c) override {
+    *c = CLSID_FakeNative;
+    return S_OK;
+  }
+  HRESULT IsDirty() override { return S_FALSE; }
+  HRESULT Load(LPCOLESTR path, DWORD) override {
+    g_native.loadedPath = path;
+    ++g_native.loads;
+    return g_native.loadResult;
+  }
+  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
+  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
+  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
+
+ private:
+  const NativeChunk& Current() const { return g_native.chunks[m_next - 1]; }
+  size_t m_next = 0, m_pos = 0;
+  ULONG m_lastId = 0;
+  bool m_valueGiven = false;
+};
+
+class CFakeNative : public CFakeNativeBase {
+ public:
+  ZYT_BEGIN_INTERFACE_MAP(CFakeNative)
+  ZYT_INTERFACE(IFilter)
+  ZYT_INTERFACE(IPersistFile)
+  ZYT_END_INTERFACE_MAP()
+};
+
+// A native filter that also says whether a thumbnail must be forced.
+class CFakeOrreryNative : public CFakeNativeBase, public IOrreryFilter {
+ public:
+  ZYT_BEGIN_INTERFACE_MAP(CFakeOrreryNative)
+  ZYT_INTERFACE(IFilter)
+  ZYT_INTERFACE(IPersistFile)
+  ZYT_INTERFACE(IOrreryFilter)
+  ZYT_END_INTERFACE_MAP()
+  HRESULT forceThumbnail(BOOL* force) override {
+    *force = g_native.force;
+    return S_OK;
+  }
+};
+
+using Proxy = ZYT::CComObject<COrreryCISProxyFilter>;
+
+DriveOptions ProxyOptions(ULONG initFlags = IFILTER_INIT_APPLY_INDEX_ATTRIBUTES) {
+  DriveOptions options;
+  options.valueTextForwarded = true;
+  options.initFlags = initFlags;
+  return options;
+}
+
+std::vector<std::u16string> Attributes(const WalkResult& r) {
+  std::vector<std::u16string> out;
+  for (const auto& c : r.chunks) out.push_back(ZYT::AttributeText(c));
+  return out;
+}
+
+class OrreryCISProxyFilterTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    g_native = NativeScript();
+    COrreryCISProxyFilter::ResetProcessState();
+    mkdir(PathIn("in").c_str(), 0700);
+    mkdir(PathIn("out").c_str(), 0700);
+    mkdir(PathIn("repo").c_str(), 0700);
+    mkdir(PathIn("repo/Debug").c_str(), 0700);
+    ASSERT_EQ(ZYT::AddCatalog({u"Files", u"/var/lib/catalogs/files", u".", {PathInW("in")}}), ERROR_SUCCESS);
+    for (auto [clsid, creator] : {std::pair{CLSID_FakeNative, &ZytCreateInstance<CFakeNative>},
+                                  std::pair{CLSID_FakeOrreryNative, &ZytCreateInstance<CFakeOrreryNative>}}) {
+      auto* factory = new ZYT::CComClassFactory(creator);
+      DWORD cookie = 0;
+      ASSERT_EQ(CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+      factory->Release();
+      m_cookies.push_back(cookie);
+    }
+  }
+  void TearDown() override {
+    for (DWORD cookie : m_cookies) CoRevokeClassObject(cookie);
+    COrreryCISProxyFilter::ResetProcessState();
+    EXPECT_EQ(g_native.alive, 0) << "a native filter was not released";
+    EXPECT_TRUE(ListDir(PathIn("tmp")).empty()) << "a temporary file was left";
+    MachineTest::TearDown();
+  }
+
+  // Settings with the local catalog "Files" configured and the given fields.
+  void Configure(const std::string& fields) {
+    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
+                                 "\"/></repository><CIS><catalogs><catalog catalog-type=\"local\" "
+                                 "catalog-name=\"Files\"/></catalogs><field-property-map><fields>" +
+                                 fields + "</fields></field-property-map></CIS></settings>");
+  }
+  static std::string Field(int id, const std::string& more = "") {
+    return "<field attribute=\"f" + std::to_string(id) + "\" property-id=\"" + std::to_string(id) +
+           "\" index=\"true\" " + more + "/>";
+  }
+  // The fake native filter for an extension, behind the proxy as setup leaves it.
+  void BindExtension(const std::u16string& extension, const std::string& contentType,
+                     const CLSID& native = CLSID_FakeNative) {
+    const std::u16string classes = u"SOFTWARE\\Classes\\";
+    // One handler per native class.
+    const std::u16string handler = native == CLSID_FakeNative ? u"{FA4E0000-0000-0000-0000-0000000000B1}"
+                                                              : u"{FA4E0000-0000-0000-0000-0000000000B2}";
+    SetRegistryString(HKEY_LOCAL_MACHINE, classes + extension + u"\\PersistentHandler", u"", handler);
+    if (!contentType.empty())
+      SetRegistryString(HKEY_LOCAL_MACHINE, classes + extension, u"Content Type", ZYT::Utf8ToWide(contentType));
+    const std::u16string addin = classes + u"CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddin;
+    SetRegistryString(HKEY_LOCAL_MACHINE, addin, u"", kProxyClsid);
+    SetRegistryString(HKEY_LOCAL_MACHINE, addin, u"ZYTOrrerySavedFilterKey", ZYT::GuidToString(native));
+  }
+  ComPtr<Proxy> NewProxy() {
+    ComPtr<Proxy> proxy;
+    EXPECT_EQ(Proxy::Create(proxy), S_OK);
+    return proxy;
+  }
+  WalkResult Walk(const std::u16string& path, ULONG initFlags = IFILTER_INIT_APPLY_INDEX_ATTRIBUTES) {
+    ComPtr<Proxy> proxy = NewProxy();
+    if (!proxy) return {};
+    HRESULT hr = proxy->Load(path.c_str(), 0);
+    EXPECT_EQ(hr, S_OK) << ZYT::WideToUtf8(path);
+    if (FAILED(hr)) return {};
+    return DriveFilter(proxy.get(), ProxyOptions(initFlags));
+  }
+  std::vector<std::string> PerformanceLines() {
+    std::ifstream in(PathIn("repo/Debug/indexer-performance.csv"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  std::vector<DWORD> m_cookies;
+};
+
+TEST_F(OrreryCISProxyFilterTest, OwnChunksFollowTheNativeChunksInMapOrder) {
+  Configure(Field(3) + "<field attribute=\"x\" property-id=\"5\" index=\"false\"/>" + Field(14) + Field(9));
+  BindExtension(u".fak", "text/plain");
+  g_native.chunks = {Text(u"first"), Text(u"second")};
+  g_native.chunks[1].idChunk = 7;
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  WalkResult r = Walk(PathInW("in/doc.fak"));
+  ASSERT_TRUE(ObeysProtocol(r));
+  EXPECT_EQ(Texts(r), (std::vector<std::u16string>{u"first", u"second"}));
+  EXPECT_EQ(Attributes(r), (std::vector<std::u16string>{u"{B725F130-47EF-101A-A5F1-02608C9EEBAC}/0x13",
+                                                        u"{B725F130-47EF-101A-A5F1-02608C9EEBAC}/0x13",
+                                                        kProduct + u"/0x3", kProduct + u"/0xe", kProduct + u"/0x9",
+                                                        kSummary + u"/0x5"}));
+  EXPECT_EQ(Values(r), (std::vector<std::string>{"\"text/plain\"", "\"local\"", "\"0\"", "\"\""}));
+  std::vector<ULONG> ids;
+  for (const auto& c : r.chunks) ids.push_back(c.stat.idChunk);
+  EXPECT_EQ(ids, (std::vector<ULONG>{1, 7, 8, 9, 10, 11})) << "own ids continue after the native last id";
+  EXPECT_EQ(r.chunks[2].stat.breakType, CHUNK_EOS);
+  EXPECT_EQ(r.chunks[2].stat.idChunkSource, 8u);
+  EXPECT_EQ(r.end, FILTER_E_END_OF_CHUNKS);
+}
+
+TEST_F(OrreryCISProxyFilterTest, TheDefaultMapGivesSupportedContentTypeAndItemId) {
+  UseSettingsServer(*this, "");
+  ZYT::CBstr path;  // the server makes the file from its template, with the module's default map
+  ASSERT_EQ(ZYT::CreateSettingsServer()->GetSettingsPath(path.put()), S_OK);
+  ZYT::XmlDocument settings;
+  ASSERT_TRUE(settings.Load(SettingsPath()));
+  ZYT::XmlNode catalog = settings.SelectSingleNode("/*/CIS/catalogs").AppendElement("catalog");
+  catalog.SetAttribute("catalog-type", "local");
+  catalog.SetAttribute("catalog-name", "Files");
+  ASSERT_TRUE(settings.Save(SettingsPath()));
+  BindExtension(u".fak", "text/plain");
+  g_native.chunks = {Text(u"body")};
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+
+  ComPtr<Proxy> proxy = NewProxy();
+  ASSERT_EQ(proxy->Load(PathInW("in/doc.fak").c_str(), 0), S_OK);
+  WalkResult r = DriveFilter(proxy.get(), ProxyOptions());
+  ASSERT_TRUE(ObeysProtocol(r));
+  ASSERT_EQ(Attributes(r), (std::vector<std::u16string>{u"{B725F130-47EF-101A-A5F1-02608C9EEBAC}/0x13",
+                                                        kProduct + u"/0x2", kProduct + u"/0x3", kProduct + u"/0x4",
+                                                        kSummary + u"/0x5"}));
+  EXPECT_EQ(r.chunks[1].vt, VT_BOOL);
+  EXPECT_EQ(r.chunks[2].valueJson, "\"text/plain\"");
+  EXPECT_EQ(r.chunks[3].valueJson.size(), 40u) << "an item id in braces: " << r.chunks[3].valueJson;
+
+  // The supported flag is 1, not VARIANT_TRUE.
+  ULONG flags = 0;
+  ASSERT_EQ(proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags), S_OK);
+  STAT_CHUNK chunk;
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  PROPVARIANT* value = nullptr;
+  ASSERT_EQ(proxy->GetValue(&value), S_OK);
+  EXPECT_EQ(value->boolVal, 1);
+  PropVariantClear(value);
+  CoTaskMemFree(value);
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  ASSERT_EQ(proxy->GetValue(&value), S_OK);
+  EXPECT_EQ(ZYT::Utf8ToWide("\"") + value->pwszVal + u"\"", ZYT::Utf8ToWide(r.chunks[3].valueJson))
+      << "a file keeps its item id";
+  PropVariantClear(value);
+  CoTaskMemFree(value);
+}
+
+TEST_F(OrreryCISProxyFilterTest, WithoutIndexAttributesOnlyTheKeywordsChunkFollows) {
+  Configure(Field(2) + Field(3));
+  BindExtension(u".fak", "text/plain");
+  g_native.chunks = {Text(u"body")};
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  WalkResult r = Walk(PathInW("in/doc.fak"), 0);
+  ASSERT_TRUE(ObeysProtocol(r));
+  EXPECT_EQ(Attributes(r),
+            (std::vector<std::u16string>{u"{B725F130-47EF-101A-A5F1-02608C9EEBAC}/0x13", kSummary + u"/0x5"}));
+  EXPECT_EQ(r.end, FILTER_E_END_OF_CHUNKS);
+}
+
+TEST_F(OrreryCISProxyFilterTest, FieldsWithoutAValueAndCustomProperties) {
+  Configure(Field(13) + Field(4, "property-set=\"{00000000-0000-0000-0000-0000000000C1}\" value=\"kept\"") +
+            Field(5, "property-set=\"not a guid\""));
+  BindExtension(u".fak", "text/plain");
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  ComPtr<Proxy> proxy = NewProxy();
+  ASSERT_EQ(proxy->Load(PathInW("in/doc.fak").c_str(), 0), S_OK);
+  ULONG flags = 0;
+  ASSERT_EQ(proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags), S_OK);
+  STAT_CHUNK chunk;
+  PROPVARIANT* value = nullptr;
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  EXPECT_EQ(chunk.attribute.psProperty.propid, 13u);
+  EXPECT_EQ(chunk.attribute.guidPropSet, kProductSet);
+  EXPECT_EQ(proxy->GetValue(&value), FILTER_E_NO_MORE_VALUES) << "the product has no value for id 13";
+  EXPECT_EQ(value, nullptr);
+
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  EXPECT_EQ(ZYT::GuidToString(chunk.attribute.guidPropSet), u"{00000000-0000-0000-0000-0000000000C1}");
+  ASSERT_EQ(proxy->GetValue(&value), S_OK);
+  EXPECT_EQ(std::u16string(value->pwszVal), u"kept") << "a custom field's value comes from the map";
+  PropVariantClear(value);
+  CoTaskMemFree(value);
+  EXPECT_EQ(proxy->GetValue(&value), FILTER_E_NO_MORE_VALUES);
+
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  EXPECT_EQ(chunk.attribute.guidPropSet, GUID{}) << "an unreadable set is the null set";
+  ASSERT_EQ(proxy->GetValue(&value), S_OK);
+  EXPECT_EQ(std::u16string(value->pwszVal), u"") << "no field of the map has that set";
+  PropVariantClear(value);
+  CoTaskMemFree(value);
+
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+  EXPECT_EQ(chunk.attribute.guidPropSet, kSummarySet);
+  ASSERT_EQ(proxy->GetValue(&value), S_OK);
+  PropVariantClear(value);
+  CoTaskMemFree(value);
+  EXPECT_EQ(proxy->GetChunk(&chunk), FILTER_E_END_OF_CHUNKS);
+}
+
+TEST_F(OrreryCISProxyFilterTest, CapturedNativeValuesMakeTheProductValues) {
+  Configure(Field(5) + Field(6) + Field(7) + Field(12) + Field(11) + Field(3));
+  BindExtension(u".fak", "message/rfc822");
+  g_native.chunks = {Value(kMailSet, 5, u"Budget\x01plan"),
+                     Named(kMailSet, u"To", u"\"Ann Lee\" <ann@example.org>"),
+                     Value(kProductSet, 12, u"Bob <bob@example.org>"),
+                     Value(kMailSet, 99, u"not watched"),
+                     Text(u"Body text\x02 here.")};
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  WalkResult r = Walk(PathInW("in/doc.fak"));
+  ASSERT_TRUE(ObeysProtocol(r));
+  std::vector<std::string> values = Values(r);
+  ASSERT_EQ(values.size(), 11u);
+  EXPECT_EQ(std::vector<std::string>(values.begin(), values.begin() + 4),
+            (std::vector<std::string>{"\"Budget\\u0001plan\"", "\"\\\"Ann Lee\\\" <ann@example.org>\"",
+                                      "\"Bob <bob@example.org>\"", "\"not watched\""}))
+      << "native values pass unchanged";
+  EXPECT_EQ(std::vector<std::string>(values.begin() + 4, values.end()),
+            (std::vector<std::string>{"\"Budget plan\"", "\"Body text  here.\"",
+                                      "\"ann example.org ;;\\\"Ann Lee\\\" <ann@example.org>\"",
+                                      "\"bob example.org ;;Bob <bob@example.org>\"", "\"Budget plan\"", "\"message/rfc822\"",
+                                      "\"\""}));
+}
+
+TEST_F(OrreryCISProxyFilterTest, TitlesByContentType) {
+  Configure(Field(11));
+  struct Case {
+    std::string contentType;
+    std::vector<NativeChunk> chunks;
+    std::string title;
+  };
+  const Case cases[] = {
+      {"message/rfc822", {}, "\"[No Subject]\""},
+      {"application/x-orrery-contact", {Value(kMailSet, 5, u"Lunch")}, "\"[No Name]\""},
+      {"application/x-orrery-contact", {Value(kProductSet, 11, u"Ann Lee")}, "\"Ann Lee\""},
+      {"text/html", {Value(kSummarySet, 2, u"Front page")}, "\"Front page\""},
+      {"text/plain", {}, "\"Doc.fak\""},
+  };
+  WriteBytes(PathIn("in/Doc.fak"), "bytes");
+  for (const Case& c : cases) {
+    BindExtension(u".fak", c.contentType);
+    COrreryCISProxyFilter::ResetProcessState();  // the content type is asked again
+    g_native.chunks = c.chunks;
+    WalkResult r = Walk(PathInW("in/doc.fak"));
+    ASSERT_TRUE(ObeysProtocol(r));
+    std::vector<std::string> values = Values(r);
+    ASSERT_GE(values.size(), 2u);
+    EXPECT_EQ(values[values.size() - 2], c.title) << c.contentType;
+  }
+}
+
+TEST_F(OrreryCISProxyFilterTest, SummaryIsTheFirst320CharactersOfTheText) {
+  Configure(Field(6));
+  BindExtension(u".fak", "text/plain");
+  std::u16string text;
+  for (int i = 0; i < 100; ++i) text += u"word\x07 ";
+  g_native.chunks = {Text(text.substr(0, 250)), Text(text.substr(250))};
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  WalkResult r = Walk(PathInW("in/doc.fak"));
+  ASSERT_TRUE(ObeysProtocol(r));
+  ASSERT_EQ(r.chunks.size(), 4u);
+  std::u16string expected = text.substr(0, 320);
+  for (char16_t& c : expected)
+    if (c == u'\x07') c = u' ';
+  EXPECT_EQ(r.chunks[2].valueJson, ZYT::JsonString(expected));
+  EXPECT_EQ(Texts(r)[0] + Texts(r)[1], text) << "the indexer still gets all the text";
+}
+
+TEST_F(OrreryCISProxyFilterTest, KeywordsOfACompoundFile) {
+  Configure("");
+  BindExtension(u".doc", "application/msword");
+  WriteCompoundFile(PathIn("in/plan.doc"), "budget 2027");
+  std::string before = ReadBytes(PathIn("in/plan.doc"));
+  struct stat st;
+  ASSERT_EQ(stat(PathIn("in/plan.doc").c_str(), &st), 0);
+
+  g_native.chunks = {Text(u"text"), Value(kSummarySet, 5, u"native words")};
+  WalkResult merged = Walk(PathInW("in/plan.doc"));
+  ASSERT_TRUE(ObeysProtocol(merged));
+  EXPECT_EQ(Values(merged), (std::vector<std::string>{"\"budget 2027 native words\""}))
+      << "merged in place, and no keywords chunk of its own";
+
+  g_native.chunks = {Text(u"text")};
+  WalkResult own = Walk(PathInW("in/plan.doc"));
+  ASSERT_TRUE(ObeysProtocol(own));
+  EXPECT_EQ(Values(own), (std::vector<std::string>{"\"budget 2027\""}));
+
+  struct stat after;
+  ASSERT_EQ(stat(PathIn("in/plan.doc").c_str(), &after), 0);
+  EXPECT_EQ(ReadBytes(PathIn("in/plan.doc")), before) << "the indexed file is only read";
+  EXPECT_EQ(after.st_mtim.tv_nsec, st.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_mtim.tv_sec, st.st_mtim.tv_sec);
+
+  // A file that only looks like one by its extension has no keywords.
+  WriteBytes(PathIn("in/fake.doc"), "plain text");
+  g_native.chunks = {Value(kSummarySet, 5, u"native words")};
+  WalkResult plain = Walk(PathInW("in/fake.doc"));
+  EXPECT_EQ(Values(plain), (std::vector<std::string>{"\"native words\""}));
+}
+
+TEST_F(OrreryCISProxyFilterTest, LongNamesAreExaminedWithoutThePrefixAndLoadedWithIt) {
+  Configure(Field(3));
+  BindExtension(u".fak", "text/plain");
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  const std::u16string path = u"\\\\?\\" + PathInW("in/doc.fak");
+  {
+    WalkResult r = Walk(path);
+    ASSERT_TRUE(ObeysProtocol(r));
+    EXPECT_EQ(Values(r), (std::vector<std::string>{"\"text/plain\"", "\"\""})) << "the catalog knows the file";
+    EXPECT_EQ(g_native.loadedPath, path);
+  }
+  std::vector<std::string> lines = PerformanceLines();
+  ASSERT_EQ(lines.size(), 1u);
+  std::vector<std::string> fields;
+  std::stringstream line(lines[0]);
+  for (std::string f; std::getline(line, f, ',');) fields.push_back(f);
+  ASSERT_EQ(fields.size(), 4u) << lines[0];
+  EXPECT_EQ(fields[0].size(), 19u) << "yyyy/mm/dd hh:mm:ss";
+  EXPECT_EQ(fields[1], PathIn("in/doc.fak"));
+  EXPECT_EQ(fields[2], "text/plain");
+  EXPECT_EQ(fields[3].find_first_not_of("0123456789"), std::string::npos);
+}
+
+TEST_F(OrreryCISProxyFilterTest, AttachmentsOfMailFiles) {
+  Configure(Field(9) + Field(10));
+  BindExtension(u".eml", "message/rfc822");
+  auto part = [](const std::string& headers) { return "--b\r\n" + headers + "\r\n\r\nx\r\n"; };
+  const std::string head = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n";
+  WriteBytes(PathIn("in/THREE.EML"), head + part("Content-Type: text/plain") +
+                                         part("Content-Disposition: attachment; filename=\"a.txt\"") +
+                                         part("Content-Type: image/png") + "--b--\r\n");
+  WriteBytes(PathIn("in/one.eml"), head + part("Content-Type: text/plain") + "--b--\r\n");
+  EXPECT_EQ(Values(Walk(PathInW("in/THREE.EML"))),
+            (std::vector<std::string>{"\"2\"", "\"a.txt|Unknown Attachment\"", "\"\""}));
+  EXPECT_EQ(Values(Walk(PathInW("in/one.eml"))), (std::vector<std::string>{"\"0\"", "\"\"", "\"\""}));
+}
+
+TEST_F(OrreryCISProxyFilterTest, FileAttributesAreNamed) {
+  Configure(Field(19));
+  BindExtension(u".fak", "text/plain");
+  BindExtension(u".qharc", "application/x-orrery-archive");
+  WriteBytes(PathIn("in/locked.fak"), "x");
+  WriteBytes(PathIn("in/item.qharc"), "x");
+  ASSERT_TRUE(SetFileAttributesW(PathInW("in/locked.fak").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesW(PathInW("in/item.qharc").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(Values(Walk(PathInW("in/locked.fak")))[0], "\"read-only; hidden\"");
+  EXPECT_EQ(Values(Walk(PathInW("in/item.qharc")))[0], "\"archive\"");
+  g_native.chunks = {Value(kProductSet, 19, u"system")};
+  EXPECT_EQ(Values(Walk(PathInW("in/locked.fak")))[1], "\"system\"") << "the native filter's text wins";
+}
+
+TEST_F(OrreryCISProxyFilterTest, NativeFilterSelection) {
+  Configure("");
+  const std::u16string classes = u"SOFTWARE\\Classes\\";
+  WriteBytes(PathIn("in/a.nos"), "x");
+  // A handler without a saved filter: the null handler's saved filter reads the file.
+  SetRegistryString(HKEY_LOCAL_MACHINE, classes + u".nos\\PersistentHandler", u"", u"{FA4E0000-0000-0000-0000-0000000000B9}");
+  ComPtr<Proxy> proxy = NewProxy();
+  EXPECT_EQ(proxy->Load(PathInW("in/a.nos").c_str(), 0), E_INVALIDARG) << "no null handler filter either";
+  EXPECT_EQ(g_native.loads, 0);
+  SetRegistryString(HKEY_LOCAL_MACHINE,
+                    classes + u"CLSID\\{098f2470-bae0-11cd-b579-08002b30bfeb}\\PersistentAddinsRegistered\\" +
+                        kIFilterAddin,
+                    u"ZYTOrrerySavedFilterKey", ZYT::GuidToString(CLSID_FakeNative));
+  proxy = NewProxy();
+  EXPECT_EQ(proxy->Load(PathInW("in/a.nos").c_str(), 0), S_OK);
+  EXPECT_EQ(g_native.loads, 1);
+  WriteBytes(PathIn("in/noext"), "x");
+  proxy = NewProxy();
+  EXPECT_EQ(proxy->Load(PathInW("in/noext").c_str(), 0), S_OK) << "no extension: the null handler too";
+  g_native.loadResult = FILTER_E_ACCESS;
+  proxy = NewProxy();
+  EXPECT_EQ(proxy->Load(PathInW("in/a.nos").c_str(), 0), FILTER_E_ACCESS) << "the native failure is the answer";
+  CLSID clsid{};
+  EXPECT_EQ(proxy->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_OrreryCISProxyFilter);
+  EXPECT_EQ(proxy->IsDirty(), E_FAIL);
+}
+
+TEST_F(OrreryCISProxyFilterTest, TheContentTypeServiceFailingLeavesOctetStream) {
+  Configure(Field(2) + Field(3));
+  BindExtension(u".fak", "text/plain");
+  ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\CLSID\\{E81B43AF-CD15-46DE-8A9D-15DD4CCA3AE9}"),
+            ERROR_SUCCESS);
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  WalkResult r = Walk(PathInW("in/doc.fak"));
+  ASSERT_TRUE(ObeysProtocol(r));
+  EXPECT_EQ(Values(r), (std::vector<std::string>{"false", "\"application/octet-stream\"", "\"\""}));
+}
+
+TEST_F(OrreryCISProxyFilterTest, ThumbnailIsForcedUnlessTheNativeFilterSaysOtherwise) {
+  Configure(Field(4));
+  BindExtension(u".fak", "text/plain", CLSID_FakeOrreryNative);
+  BindExtension(u".fa2", "text/plain");
+  WriteBytes(PathIn("in/doc.fak"), "x");
+  WriteBytes(PathIn("in/doc.fa2"), "x");
+  ASSERT_TRUE(ObeysProtocol(Walk(PathInW("in/doc.fak"))));
+  ASSERT_TRUE(ObeysProtocol(Walk(PathInW("in/doc.fa2"))));
+  // The service remembers whether a thumbnail was forced.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(PathIn("thumbnails.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* query = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT path, type, forced FROM items ORDER BY path", -1, &query, nullptr), SQLITE_OK);
+  std::vector<std::string> rows;
+  while (sqlite3_step(query) == SQLITE_ROW) {
+    rows.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(query, 0))) + " " +
+                   reinterpret_cast<const char*>(sqlite3_column_text(query, 1)) + " " +
+                   std::to_string(sqlite3_column_int(query, 2)));
+  }
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  EXPECT_EQ(rows, (std::vector<std::string>{PathIn("in/doc.fa2") + " local 1", PathIn("in/doc.fak") + " local 0"}));
+}
+
+TEST_F(OrreryCISProxyFilterTest, OutsideTheCatalogsTheProxyIsTheNativeFilter) {
+  Configure(Field(2) + Field(3) + Field(4));
+  BindExtension(u".fak", "text/plain");
+  g_native.chunks = {Text(u"some text"), Value(kMailSet, 5, u"Subject"), Named(kMailSet, u"To", u"ann@example.org")};
+  WriteBytes(PathIn("out/doc.fak"), "bytes");
+  WalkResult throughProxy = Walk(PathInW("out/doc.fak"));
+  ComPtr<IFilter> native;
+  ASSERT_EQ(CoCreateInstance(CLSID_FakeNative, nullptr, CLSCTX_ALL, IID_IFilter, native.put_void()), S_OK);
+  WalkResult direct = DriveFilter(native.get(), ProxyOptions());
+  ASSERT_TRUE(ObeysProtocol(throughProxy));
+  ASSERT_EQ(throughProxy.chunks.size(), direct.chunks.size());
+  EXPECT_EQ(Texts(throughProxy), Texts(direct));
+  EXPECT_EQ(Values(throughProxy), Values(direct));
+  EXPECT_EQ(Attributes(throughProxy), Attributes(direct));
+  EXPECT_EQ(throughProxy.end, direct.end);
+  std::vector<std::string> lines = PerformanceLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("," + PathIn("out/doc.fak") + ",,"), std::string::npos) << "no content type: " << lines[0];
+}
+
+TEST_F(OrreryCISProxyFilterTest, ObjectsMadeAtOnceShareOneSettingsDocument) {
+  Configure(Field(3) + Field(14));
+  BindExtension(u".fak", "text/plain");
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  std::vector<std::vector<std::string>> results(8);
+  std::vector<std::thread> threads;
+  for (auto& result : results) {
+    threads.emplace_back([&result, this] {
+      ComPtr<Proxy> proxy;
+      if (Proxy::Create(proxy) != S_OK || proxy->Load(PathInW("in/doc.fak").c_str(), 0) != S_OK) return;
+      result = Values(DriveFilter(proxy.get(), ProxyOptions()));
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& result : results)
+    EXPECT_EQ(result, (std::vector<std::string>{"\"text/plain\"", "\"local\"", "\"\""}));
+}
+
+// Through the registry: the module's class object, the machine's text filter.
+TEST_F(OrreryCISProxyFilterTest, TheRegisteredProxyDrivesTheMachinesTextFilter) {
+  Configure(Field(3));
+  ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
+  EXPECT_GT(ZYT::SaveNativeFilters(kProxyClsid), 0);
+  EXPECT_EQ(ZYT::SaveNativeFilters(kProxyClsid), 0) << "what is recorded stays";
+  WriteBytes(PathIn("in/note.txt"), "Hello proxy.\n");
+  WriteBytes(PathIn("out/note.txt"), "Hello proxy.\n");
+  ComPtr<IFilter> native;
+  ASSERT_EQ(LoadIFilter(PathInW("out/note.txt").c_str(), nullptr, native.put_void()), S_OK);
+  WalkResult direct = DriveFilter(native.get(), ProxyOptions());
+  for (const char* folder : {"out", "in"}) {
+    ComPtr<IFilter> proxy;
+    ASSERT_EQ(CoCreateInstance(CLSID_OrreryCISProxyFilter, nullptr, CLSCTX_ALL, IID_IFilter, proxy.put_void()), S_OK);
+    ComPtr<IPersistFile> file;
+    ASSERT_EQ(proxy.As(file), S_OK);
+    ASSERT_EQ(file->Load(PathInW(std::string(folder) + "/note.txt").c_str(), 0), S_OK);
+    WalkResult r = DriveFilter(proxy.get(), ProxyOptions());
+    ASSERT_TRUE(ObeysProtocol(r));
+    EXPECT_EQ(Texts(r), Texts(direct)) << folder;
+    EXPECT_EQ(Values(r), std::string(folder) == "out" ? Values(direct)
+                                                      : (std::vector<std::string>{"\"text/plain\"", "\"\""}));
+  }
+}
+
+}  // namespace
