@@ -98,6 +98,9 @@ struct ProcessState {
   std::mutex lock;
   std::unique_ptr<ZYT::XmlDocument> cisDocument;
   ZYT::XmlNode cis;
+  bool fieldsListed = false;
+  bool hasMap = false;
+  std::vector<ZYT::XmlNode> indexedFields;
   ZYT::ComPtr<IContentTypeService> contentTypes;
 };
 
@@ -117,6 +120,20 @@ void LoadCisSettings() {
   if (!document->LoadXml(ZYT::WideToUtf8(answer.Text()))) return;  // asked again by the next object
   state.cis = document->SelectSingleNode("CIS");
   state.cisDocument = std::move(document);
+}
+
+// The indexed fields of the field-property-map; false when there is no map.
+bool IndexedFields(std::vector<ZYT::XmlNode>& fields) {
+  ProcessState& state = Shared();
+  std::lock_guard<std::mutex> guard(state.lock);
+  if (!state.fieldsListed && state.cis) {
+    ZYT::XmlNode map = state.cis.SelectSingleNode("field-property-map");
+    state.hasMap = static_cast<bool>(map);
+    if (map) state.indexedFields = map.SelectNodes("fields/field[@index=\"true\"]");
+    state.fieldsListed = true;
+  }
+  fields = state.indexedFields;
+  return state.hasMap;
 }
 
 ZYT::XmlNode CisSettings() {
@@ -161,6 +178,8 @@ void COrreryCISProxyFilter::ResetProcessState() {
   ProcessState& state = Shared();
   std::lock_guard<std::mutex> guard(state.lock);
   state.cis = ZYT::XmlNode();
+  state.fieldsListed = state.hasMap = false;
+  state.indexedFields.clear();
   state.cisDocument.reset();
   state.contentTypes.Reset();
 }
@@ -168,7 +187,9 @@ void COrreryCISProxyFilter::ResetProcessState() {
 HRESULT COrreryCISProxyFilter::FinalConstruct() {
   m_stopWatch.Start();
   try {
-    m_log.SetFolder(FilterLogFolder());
+    m_debugFolder = ZYT::GetDebugFolder();
+    m_log.SetFolder(FilterLogFolder(m_debugFolder));
+    m_log.CheckFolderOnce();
     LoadCisSettings();
     m_log.Log(u"proxy filter final construct\n");
     return S_OK;
@@ -195,7 +216,7 @@ void COrreryCISProxyFilter::FinalRelease() noexcept {
     std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
     ZYT::CLogStream line;
     line << stamp << "," << m_filePath << "," << m_contentType << "," << m_stopWatch.TotalElapsed() << "\n";
-    CSimpleLogger performance(u"indexer-performance.csv", false, false);
+    CSimpleLogger performance(u"indexer-performance.csv", false, false, m_debugFolder);
     performance.Write(line);
   } catch (...) {
     m_log.Log(u"FinalRelease: unknown exception\n");
@@ -504,10 +525,8 @@ void COrreryCISProxyFilter::PrepareFieldChunks() {
     m_customFieldsDone = true;
     return;
   }
-  ZYT::XmlNode map = CisSettings();
-  if (map) map = map.SelectSingleNode("field-property-map");
-  if (map) m_spFields = map.SelectNodes("fields/field[@index=\"true\"]");
-  if (!map || m_spFields.empty()) {
+  bool hasMap = IndexedFields(m_spFields);
+  if (!hasMap || m_spFields.empty()) {
     m_propid = -1;
     m_customFieldsDone = true;
     m_log.Log(u"Proxy Chunk: No more values\n");

@@ -100,6 +100,7 @@ class COrreryCISProxyFilter : public ZYT::CComObjectRoot,
   ULONG m_nativeFlags = 0;
   CSimpleLogger m_log;
   CStopWatch m_stopWatch;
+  std::u16string m_debugFolder;  // read once: the log and the performance table both live there
 
   bool m_nativeEnded = false;
   bool m_applyIndexAttributes = false;

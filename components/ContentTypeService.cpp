@@ -10,6 +10,7 @@
 #include "framework/PathUtilities.h"
 #include "framework/RegistryKey.h"
 #include "platform/com/ComVariant.h"
+#include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -109,9 +110,12 @@ class MimeGlobs {
 };
 
 std::vector<std::u16string> Supported() {
-  ZYT::CRegistryKey key(HKEY_LOCAL_MACHINE, kTypesKey, KEY_READ);
-  std::u16string list = key.GetStringValue(u"Supported");
-  return Split(list.empty() ? kDefaultSupportedTypes : list);
+  static auto* cache = new ZYT::StampedCache<int, std::vector<std::u16string>>;
+  return cache->Get(0, [] {
+    ZYT::CRegistryKey key(HKEY_LOCAL_MACHINE, kTypesKey, KEY_READ);
+    std::u16string list = key.GetStringValue(u"Supported");
+    return Split(list.empty() ? kDefaultSupportedTypes : list);
+  });
 }
 
 HRESULT StoreSupported(const std::vector<std::u16string>& types) {
@@ -127,21 +131,32 @@ bool Matches(const std::u16string& pattern, const std::u16string& type) {
   return ZYT::EqualsNoCase(pattern, type);
 }
 
+std::u16string LookUpContentType(const std::u16string& ext) {
+  std::u16string type;
+  if (!ext.empty()) {
+    type = ZYT::CRegistryKey(HKEY_LOCAL_MACHINE, kUserTypesKey, KEY_READ).GetStringValue(ext);
+    ZYT::CRegistryKey classes(HKEY_CLASSES_ROOT, u"." + ext, KEY_READ);
+    if (type.empty()) type = classes.GetStringValue(u"Content Type");
+    if (type.empty()) type = classes.GetStringValue(u"content-type");
+    if (type.empty()) type = MimeGlobs::Instance().TypeOf(ext);
+  }
+  return type.empty() ? u"application/octet-stream" : type;
+}
+
+// The catalog proxy asks for every file; the answers hold until the registry
+// changes or the MIME database is read again.
+ZYT::StampedCache<std::u16string, std::u16string>& ContentTypes() {
+  static auto* cache = new ZYT::StampedCache<std::u16string, std::u16string>;
+  return *cache;
+}
+
 }  // namespace
 
 HRESULT CContentTypeService::ContentTypeOfExtension(BSTR extension, BSTR* contentType) {
   return ZYT::ComBoundary("ContentTypeOfExtension", [&] {
     std::u16string ext = Text(extension);
     if (!ext.empty() && ext[0] == u'.') ext.erase(0, 1);
-    std::u16string type;
-    if (!ext.empty()) {
-      type = ZYT::CRegistryKey(HKEY_LOCAL_MACHINE, kUserTypesKey, KEY_READ).GetStringValue(ext);
-      ZYT::CRegistryKey classes(HKEY_CLASSES_ROOT, u"." + ext, KEY_READ);
-      if (type.empty()) type = classes.GetStringValue(u"Content Type");
-      if (type.empty()) type = classes.GetStringValue(u"content-type");
-      if (type.empty()) type = MimeGlobs::Instance().TypeOf(ext);
-    }
-    return Out(type.empty() ? u"application/octet-stream" : type, contentType);
+    return Out(ContentTypes().Get(ext, [&] { return LookUpContentType(ext); }), contentType);
   });
 }
 
@@ -209,6 +224,7 @@ HRESULT CContentTypeService::ResetSupportedTypes() {
 HRESULT CContentTypeService::Refresh() {
   return ZYT::ComBoundary("Refresh", [&] {
     MimeGlobs::Instance().Load();
+    ContentTypes().Clear();
     return S_OK;
   });
 }

@@ -6,6 +6,7 @@
 #include "framework/SettingsAccess.h"
 #include "platform/com/ObjBase.h"
 #include "platform/indexer/Catalogs.h"
+#include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -64,24 +65,38 @@ CCatalogAccessor CCatalogEnumerator::Next() {
   throw CEOFException();
 }
 
-bool CatalogTypeOfFile(const std::u16string& path, std::u16string& type) {
-  std::u16string folder = ZYT::DirectoryOf(path);
+namespace {
+
+// The type key of the configured catalog of this machine that covers folder;
+// empty when there is none.
+std::u16string LookUpCatalogType(const std::u16string& folder) {
   for (ULONG bookmark = 0;; ++bookmark) {
     WCHAR machine[256], catalog[256];
     ULONG ccMachine = 256, ccCatalog = 256;
-    if (FAILED(LocateCatalogsW(folder.c_str(), bookmark, machine, &ccMachine, catalog, &ccCatalog))) return false;
+    if (FAILED(LocateCatalogsW(folder.c_str(), bookmark, machine, &ccMachine, catalog, &ccCatalog))) return {};
     if (std::u16string(machine) != u".") continue;
     CCatalogEnumerator catalogs;
     try {
       for (;;) {
         CCatalogAccessor accessor = catalogs.Next();
-        if (accessor.CatalogName() == catalog) {
-          type = accessor.Type();
-          return true;
-        }
+        if (accessor.CatalogName() == catalog) return accessor.Type();
       }
     } catch (const CCatalogEnumerator::CEOFException&) {
       // No configured type carries this catalog; try the next one.
     }
   }
+}
+
+}  // namespace
+
+bool CatalogTypeOfFile(const std::u16string& path, std::u16string& type) {
+  std::u16string folder = ZYT::DirectoryOf(path);
+  // Every file the indexer filters is looked up; the answer holds while the
+  // registry and the configured catalogs stay as they are.
+  std::u16string configured = AskText(u"/*/CIS/catalogs", u"<catalogs/>");
+  static auto* cache = new ZYT::StampedCache<std::u16string, std::u16string>;
+  std::u16string found = cache->Get(folder + u'\n' + configured, [&] { return LookUpCatalogType(folder); });
+  if (found.empty()) return false;
+  type = found;
+  return true;
 }

@@ -3,9 +3,11 @@
 #include "framework/PathUtilities.h"
 #include "framework/SettingsAccess.h"
 
-std::u16string FilterLogFolder() {
-  return ZYT::MakePath(ZYT::DirectoryOf(ZYT::GetDebugFolder()), u"Debug.Filter", u"");
+std::u16string FilterLogFolder(const std::u16string& debugFolder) {
+  return ZYT::MakePath(ZYT::DirectoryOf(debugFolder), u"Debug.Filter", u"");
 }
+
+std::u16string FilterLogFolder() { return FilterLogFolder(ZYT::GetDebugFolder()); }
 
 EasyIFilterBase::EasyIFilterBase(const std::u16string& logPrefix, REFCLSID clsid)
     : m_log(logPrefix, true, true), m_clsid(clsid) {}

@@ -40,3 +40,5 @@ class EasyIFilterBase : public IPersistFile {
 
 // The folder of the filters' diagnostic logs: "Debug.Filter" beside the debug folder.
 std::u16string FilterLogFolder();
+// The same beside a debug folder already known.
+std::u16string FilterLogFolder(const std::u16string& debugFolder);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "framework/RegistryKey.h"
+#include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 
 namespace ZYT {
@@ -17,11 +18,7 @@ std::u16string DefaultOf(const std::u16string& key) {
   return CRegistryKey(HKEY_CLASSES_ROOT, key, KEY_READ).GetStringValue(u"");
 }
 
-}  // namespace
-
-std::u16string PersistentHandlerOfExtension(const std::u16string& extension) {
-  if (extension.empty() || extension == u".") return {};
-  std::u16string ext = Dotted(extension);
+std::u16string LookUpHandler(const std::u16string& ext) {
   CRegistryKey key(HKEY_CLASSES_ROOT, ext, KEY_READ);
   if (!key.IsOpen()) return {};
   std::u16string handler = DefaultOf(ext + u"\\PersistentHandler");
@@ -33,6 +30,15 @@ std::u16string PersistentHandlerOfExtension(const std::u16string& extension) {
   return DefaultOf(u"CLSID\\" + documentClass + u"\\PersistentHandler");
 }
 
+}  // namespace
+
+std::u16string PersistentHandlerOfExtension(const std::u16string& extension) {
+  if (extension.empty() || extension == u".") return {};
+  static auto* cache = new StampedCache<std::u16string, std::u16string>;
+  std::u16string ext = ToLower(Dotted(extension));
+  return cache->Get(ext, [&] { return LookUpHandler(ext); });
+}
+
 std::u16string AddinFilterOfHandler(const std::u16string& handler) {
   if (handler.empty()) return {};
   return DefaultOf(u"CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddinKey);
@@ -40,9 +46,13 @@ std::u16string AddinFilterOfHandler(const std::u16string& handler) {
 
 std::u16string SavedFilterOfHandler(const std::u16string& handler) {
   if (handler.empty()) return {};
-  CRegistryKey key(HKEY_CLASSES_ROOT, u"CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddinKey,
-                   KEY_READ);
-  return key.GetStringValue(kSavedFilterValue);
+  // Asked for every file the catalog proxy filters.
+  static auto* cache = new StampedCache<std::u16string, std::u16string>;
+  return cache->Get(ToLower(handler), [&] {
+    CRegistryKey key(HKEY_CLASSES_ROOT, u"CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddinKey,
+                     KEY_READ);
+    return key.GetStringValue(kSavedFilterValue);
+  });
 }
 
 int SaveNativeFilters(const std::u16string& proxyClsid) {

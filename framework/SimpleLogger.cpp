@@ -22,6 +22,7 @@ void CSimpleLogger::SetFolder(const std::u16string& folder) {
   ZYT::Mutex lock(m_lock);
   m_folder = folder;
   m_currentFile.clear();
+  m_folderState = FolderState::kUnknown;
 }
 
 void CSimpleLogger::Write(ZYT::CLogStream& stream, const char* label, int line) {
@@ -51,9 +52,11 @@ void CSimpleLogger::LogWin32Failure(const std::u16string& what, const char* labe
 }
 
 void CSimpleLogger::WriteEntry(const std::u16string& text, const char* label, int line) {
-  if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
-  if (!ZYT::IsDirectory(m_folder)) return;
   ZYT::Mutex lock(m_lock);
+  if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
+  if (m_folderState == FolderState::kUnknown || !m_checkFolderOnce)
+    m_folderState = ZYT::IsDirectory(m_folder) ? FolderState::kPresent : FolderState::kMissing;
+  if (m_folderState == FolderState::kMissing) return;
   if (m_currentFile.empty()) {
     if (!m_fixedName.empty()) {
       m_currentFile = ZYT::MakePath(m_folder, m_fixedName, u"");

@@ -18,6 +18,9 @@ class CSimpleLogger : public ZYT::IErrorLog {
 
   // Empties the current file, so that the next entry chooses its file anew.
   void SetFolder(const std::u16string& folder);
+  // Whether the folder exists is looked at once, at the first entry, and not
+  // for every entry: for a logger that lives as long as one file's filtering.
+  void CheckFolderOnce() { m_checkFolderOnce = true; }
   // Writes the stream's text as one entry and empties the stream, whether or
   // not logging is on. label: a source file name; only the part after its
   // last "\" (or "/") is written; null for none. line -1: no line.
@@ -39,5 +42,7 @@ class CSimpleLogger : public ZYT::IErrorLog {
   std::u16string m_folder;
   std::u16string m_currentFile;
   bool m_timeStamps;
+  bool m_checkFolderOnce = false;
+  enum class FolderState { kUnknown, kPresent, kMissing } m_folderState = FolderState::kUnknown;
   ZYT::CriticalSection m_lock;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/win32/Registry.h"
+#include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -104,8 +105,10 @@ LONG RemoveCatalog(const std::u16string& name) {
 HRESULT LocateCatalogsW(LPCWSTR scope, ULONG bookmark, LPWSTR machine, ULONG* ccMachine, LPWSTR catalog,
                         ULONG* ccCatalog) {
   if (!scope || !ccMachine || !ccCatalog) return E_INVALIDARG;
+  // The Indexing Service keeps its catalogs in memory; so do we, until the registry changes.
+  static auto* cache = new ZYT::StampedCache<int, std::vector<ZYT::CatalogInfo>>;
   ULONG seen = 0;
-  for (const ZYT::CatalogInfo& info : ZYT::ListCatalogs()) {
+  for (const ZYT::CatalogInfo& info : cache->Get(0, [] { return ZYT::ListCatalogs(); })) {
     bool covers = false;
     for (const std::u16string& s : info.scopes) covers = covers || Covers(s, scope);
     if (!covers || seen++ != bookmark) continue;

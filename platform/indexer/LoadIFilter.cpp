@@ -7,7 +7,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjBase.h"
 #include "platform/win32/Registry.h"
-#include "platform/win32/RegistryStore.h"
+#include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -38,19 +38,6 @@ namespace ZYT {
 
 namespace {
 
-// Extension to filter class, as the indexer keeps it between files; dropped
-// whenever anything writes to the registry.
-struct ClassCache {
-  std::mutex lock;
-  RegistryStamp stamp;
-  std::map<std::u16string, std::u16string> classes;
-};
-
-ClassCache& Cache() {
-  static auto* cache = new ClassCache;
-  return *cache;
-}
-
 std::u16string LookUpFilterClass(const std::u16string& ext) {
   std::u16string handler = DefaultValue(ext + u"\\PersistentHandler");
   if (handler.empty()) {
@@ -67,22 +54,9 @@ std::u16string LookUpFilterClass(const std::u16string& ext) {
 std::u16string FilterClassForPath(const std::u16string& path) {
   std::u16string ext = ToLower(Extension(path));
   if (ext.size() < 2) return {};
-  RegistryStamp stamp;
-  if (!GetRegistryStamp(stamp)) return LookUpFilterClass(ext);
-  ClassCache& cache = Cache();
-  {
-    std::lock_guard guard(cache.lock);
-    if (!(stamp == cache.stamp)) {
-      cache.classes.clear();
-      cache.stamp = stamp;
-    }
-    auto it = cache.classes.find(ext);
-    if (it != cache.classes.end()) return it->second;
-  }
-  std::u16string filterClass = LookUpFilterClass(ext);
-  std::lock_guard guard(cache.lock);
-  if (stamp == cache.stamp) cache.classes[ext] = filterClass;
-  return filterClass;
+  // Extension to filter class, as the indexer keeps it between files.
+  static auto* cache = new StampedCache<std::u16string, std::u16string>;
+  return cache->Get(ext, [&] { return LookUpFilterClass(ext); });
 }
 
 }  // namespace ZYT
