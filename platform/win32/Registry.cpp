@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -204,9 +205,18 @@ class Store {
   // Changes whenever this process or another one commits to the store.
   bool Stamp(ZYT::RegistryStamp& stamp) {
     if (Ensure() != ERROR_SUCCESS) return false;
-    Query q(m_dataVersion);
-    if (q.Step() != SQLITE_ROW) return false;
-    stamp = {m_generation, static_cast<uint64_t>(q.Int(0)), m_localCommits};
+    // Asking SQLite whether another process wrote costs a read transaction;
+    // callers ask several times per filtered file, so the answer is reused
+    // for a millisecond. This process's own writes count at once.
+    auto now = std::chrono::steady_clock::now();
+    if (m_externalGeneration != m_generation || now - m_externalCheck > std::chrono::milliseconds(1)) {
+      Query q(m_dataVersion);
+      if (q.Step() != SQLITE_ROW) return false;
+      m_external = static_cast<uint64_t>(q.Int(0));
+      m_externalCheck = now;
+      m_externalGeneration = m_generation;
+    }
+    stamp = {m_generation, m_external, m_localCommits};
     return true;
   }
 
@@ -468,6 +478,9 @@ class Store {
   pid_t m_pid = 0;
   uint64_t m_generation = 0;
   uint64_t m_localCommits = 0;
+  uint64_t m_external = 0;
+  uint64_t m_externalGeneration = ~uint64_t{0};
+  std::chrono::steady_clock::time_point m_externalCheck;
   int64_t m_rootIds[kRootCount] = {};
   int64_t m_classesId = 0;
   bool m_readOnly[kRootCount] = {};

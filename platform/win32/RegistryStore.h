@@ -28,6 +28,8 @@ void SetRegistryRootReadOnly(HKEY root, bool readOnly);
 
 // Identifies a state of the store: equal stamps mean nothing was written in
 // between, by this process or another. Lets callers cache what they read.
+// This process's writes change the stamp at once, other processes' writes
+// within a millisecond.
 struct RegistryStamp {
   uint64_t generation = 0;
   uint64_t external = 0;
