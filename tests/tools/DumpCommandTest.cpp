@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "doctypes/CatalogEnumerator.h"
@@ -20,8 +21,8 @@ class DumpCommandTest : public ZYT::Test::MachineTest {
     std::string out, err;
   };
   // Runs zytfilt on this test's machine (its own registry and settings).
-  Output Run(const std::string& arguments) {
-    std::string command = "ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' " + arguments + " 2>'" +
+  Output Run(const std::string& arguments, const std::string& environment = "") {
+    std::string command = environment + " ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' " + arguments + " 2>'" +
                           PathIn("stderr") + "'";
     Output o;
     FILE* pipe = popen(command.c_str(), "r");
@@ -112,6 +113,45 @@ TEST_F(DumpCommandTest, SetupForTheProductMakesALocalCatalogOverHome) {
   EXPECT_EQ(std::u16string(value), u"yes");
   std::string settings = ReadBytes(SettingsPath());
   EXPECT_EQ(settings.find("catalog-type=\"local\""), settings.rfind("catalog-type=\"local\"")) << "one entry only";
+}
+
+// What the issue of the product's catalog proxy promises: in the home catalog
+// the native text, then the product's values 2, 3 and 4 and the keywords;
+// outside it the native filter's dump unchanged; a performance line each.
+TEST_F(DumpCommandTest, TheCatalogProxyInFrontOfTheTextFilter) {
+  mkdir(PathIn("home").c_str(), 0700);
+  WriteBytes(PathIn("home/note.txt"), "Hello proxy world.\n");
+  WriteBytes(PathIn("note.txt"), "Hello proxy world.\n");
+  const std::string home = "HOME='" + PathIn("home") + "'";
+  ASSERT_EQ(Run("setup --product", home).status, 0);
+  std::filesystem::create_directories(PathIn("repository/Debug"));
+  const std::string proxy = "dump --json --class ZytFilters.OrreryCISProxyFilter ";
+
+  Output o = Run(proxy + "'" + PathIn("home/note.txt") + "'", home);
+  ASSERT_EQ(o.status, 0) << o.err;
+  auto lines = Lines(o.out);
+  ASSERT_EQ(lines.size(), 6u) << o.out;
+  EXPECT_NE(lines[0].find("\"flags\":\"text\""), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("\"text\":\"Hello proxy world.\""), std::string::npos) << lines[0];
+  const std::string product = "\"propset\":\"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}\",\"propid\":";
+  EXPECT_NE(lines[1].find(product + "2,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("\"value\":{\"vt\":11,\"data\":true}"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find(product + "3,"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[2].find("\"data\":\"text/plain\""), std::string::npos) << lines[2];
+  EXPECT_NE(lines[3].find(product + "4,"), std::string::npos) << lines[3];
+  EXPECT_NE(lines[4].find("\"propset\":\"{F29F85E0-4FF9-1068-AB91-08002B27B3D9}\",\"propid\":5,"), std::string::npos)
+      << lines[4];
+  EXPECT_NE(lines[5].find("\"end\":\"0x80041700\""), std::string::npos);
+
+  Output native = Run("dump --json '" + PathIn("note.txt") + "'", home);
+  Output passed = Run(proxy + "'" + PathIn("note.txt") + "'", home);
+  ASSERT_EQ(native.status, 0) << native.err;
+  EXPECT_EQ(passed.out, native.out) << "outside the catalogs the proxy only passes the native filter on";
+
+  auto table = Lines(ReadBytes(PathIn("repository/Debug/indexer-performance.csv")));
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_NE(table[0].find("," + PathIn("home/note.txt") + ",text/plain,"), std::string::npos) << table[0];
+  EXPECT_NE(table[1].find("," + PathIn("note.txt") + ",,"), std::string::npos) << table[1];
 }
 
 }  // namespace
