@@ -246,13 +246,20 @@ HRESULT COrreryCISProxyFilter::GetCurFile(LPOLESTR* ppszFileName) {
 HRESULT COrreryCISProxyFilter::Load(LPCOLESTR pszFileName, DWORD dwMode) {
   try {
     m_catalogType = u"unknown";
+    // A second Load on the same object starts from nothing known.
+    m_contentType.clear();
+    m_contentTypeSupported = false;
+    m_numAttachments = u"0";
+    m_attachmentInfo.clear();
+    m_keywordsRead = false;
+    m_keywords.clear();
     m_loadFilePath = pszFileName ? pszFileName : u"";
     // Long names reach filters with the "\\?\" prefix; catalogs, logs and the
     // product's own values know the file without it.
     m_filePath = m_loadFilePath.compare(0, 4, u"\\\\?\\") == 0 ? m_loadFilePath.substr(4) : m_loadFilePath;
     LoadCatalogType();
     std::u16string extension = ZYT::ExtensionOf(m_loadFilePath);
-    m_log.Log(u"Filtering: " + m_filePath + u"\n");
+    if (m_log.Logging()) m_log.Log(u"Filtering: " + m_filePath + u"\n");
     if (!m_passThrough) {
       LoadContentType(extension);
       m_numAttachments = u"0";
@@ -314,7 +321,7 @@ void COrreryCISProxyFilter::LoadContentType(const std::u16string& extension) {
     m_contentType = u"application/octet-stream";
     m_contentTypeSupported = false;
   }
-  m_log.Log(u"Content Type: " + m_contentType + u"\n");
+  if (m_log.Logging()) m_log.Log(u"Content Type: " + m_contentType + u"\n");
 }
 
 void COrreryCISProxyFilter::LoadAttachments() {
@@ -337,7 +344,7 @@ void COrreryCISProxyFilter::LoadAttachments() {
 }
 
 void COrreryCISProxyFilter::CreateNativeFilter(const std::u16string& handler) {
-  m_log.Log(u"Proxying an instance of" + handler + u"\n");
+  if (m_log.Logging()) m_log.Log(u"Proxying an instance of" + handler + u"\n");
   m_spIFilter.Reset();
   m_spPersist.Reset();
   std::u16string filter = ZYT::SavedFilterOfHandler(handler);
@@ -444,9 +451,11 @@ HRESULT COrreryCISProxyFilter::GetChunk(STAT_CHUNK* pStat) {
         chunk.flags = CHUNK_VALUE;
         chunk.breakType = CHUNK_EOS;
         m_chunkKind = 2;
-        ZYT::CLogStream s;
-        s << "Proxy Chunk: Value m_propid=" << m_propid << "\n";
-        m_log.Write(s);
+        if (m_log.Logging()) {
+          ZYT::CLogStream s;
+          s << "Proxy Chunk: Value m_propid=" << m_propid << "\n";
+          m_log.Write(s);
+        }
         *pStat = chunk;
         FinishOwnChunk(pStat);
         return S_OK;
@@ -483,14 +492,16 @@ void COrreryCISProxyFilter::NoteNativeChunk(const STAT_CHUNK& chunk) {
   m_lastChunkId = chunk.idChunk;
   if (!(chunk.flags & CHUNK_VALUE)) return;
   const FULLPROPSPEC& spec = chunk.attribute;
-  ZYT::CLogStream s;
-  s << "value> guid: " << ZYT::GuidToString(spec.guidPropSet) << " ulKind: " << spec.psProperty.ulKind;
-  if (spec.psProperty.ulKind == PRSPEC_PROPID)
-    s << " propid: " << spec.psProperty.propid;
-  else
-    s << " name: " << (spec.psProperty.lpwstr ? spec.psProperty.lpwstr : u"");
-  s << "\n";
-  m_log.Write(s);
+  if (m_log.Logging()) {
+    ZYT::CLogStream s;
+    s << "value> guid: " << ZYT::GuidToString(spec.guidPropSet) << " ulKind: " << spec.psProperty.ulKind;
+    if (spec.psProperty.ulKind == PRSPEC_PROPID)
+      s << " propid: " << spec.psProperty.propid;
+    else
+      s << " name: " << (spec.psProperty.lpwstr ? spec.psProperty.lpwstr : u"");
+    s << "\n";
+    m_log.Write(s);
+  }
   for (int row = 0; row < kWatchedCount; ++row) {
     if (Matches(kWatched[row], spec)) {
       m_seen[row] = true;
@@ -590,7 +601,7 @@ HRESULT COrreryCISProxyFilter::GetValue(PROPVARIANT** ppPropValue) {
         m_log.LogComError(_com_error(hr), kLabel, __LINE__);
         return FILTER_E_NO_MORE_VALUES;
       }
-      m_log.Log(u"emitting Orrery keywords '" + keywords + u"'\n");
+      if (m_log.Logging()) m_log.Log(u"emitting Orrery keywords '" + keywords + u"'\n");
       m_keywordsDone = true;
       return S_OK;
     }
@@ -699,7 +710,7 @@ HRESULT COrreryCISProxyFilter::ProductFieldValue(PROPVARIANT** ppPropValue) {
     default: return FILTER_E_NO_MORE_VALUES;
   }
   ComCheck(ZYT::NewStringPropVariant(text, ppPropValue));
-  m_log.Log(label + text + u"\n");
+  if (m_log.Logging()) m_log.Log(label + text + u"\n");
   return S_OK;
 }
 

@@ -51,12 +51,25 @@ void CSimpleLogger::LogWin32Failure(const std::u16string& what, const char* labe
   Write(s, label, line);
 }
 
-void CSimpleLogger::WriteEntry(const std::u16string& text, const char* label, int line) {
-  ZYT::Mutex lock(m_lock);
+bool CSimpleLogger::FolderPresent() {
   if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
   if (m_folderState == FolderState::kUnknown || !m_checkFolderOnce)
     m_folderState = ZYT::IsDirectory(m_folder) ? FolderState::kPresent : FolderState::kMissing;
-  if (m_folderState == FolderState::kMissing) return;
+  return m_folderState == FolderState::kPresent;
+}
+
+bool CSimpleLogger::Logging() {
+  try {
+    ZYT::Mutex lock(m_lock);
+    return FolderPresent();
+  } catch (...) {
+    return false;
+  }
+}
+
+void CSimpleLogger::WriteEntry(const std::u16string& text, const char* label, int line) {
+  ZYT::Mutex lock(m_lock);
+  if (!FolderPresent()) return;
   if (m_currentFile.empty()) {
     if (!m_fixedName.empty()) {
       m_currentFile = ZYT::MakePath(m_folder, m_fixedName, u"");

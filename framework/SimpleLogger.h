@@ -21,6 +21,9 @@ class CSimpleLogger : public ZYT::IErrorLog {
   // Whether the folder exists is looked at once, at the first entry, and not
   // for every entry: for a logger that lives as long as one file's filtering.
   void CheckFolderOnce() { m_checkFolderOnce = true; }
+  // Whether an entry would be written now, so that callers can skip building
+  // entries that nobody reads.
+  bool Logging();
   // Writes the stream's text as one entry and empties the stream, whether or
   // not logging is on. label: a source file name; only the part after its
   // last "\" (or "/") is written; null for none. line -1: no line.
@@ -35,6 +38,7 @@ class CSimpleLogger : public ZYT::IErrorLog {
   const std::u16string& Folder() const { return m_folder; }
 
  private:
+  bool FolderPresent();  // under m_lock
   void WriteEntry(const std::u16string& text, const char* label, int line);
 
   std::u16string m_prefix;
