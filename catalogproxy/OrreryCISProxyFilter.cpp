@@ -340,6 +340,11 @@ void COrreryCISProxyFilter::LoadAttachments() {
     ZYT::CLogStream s;
     s << "Email lookup error: " << m_filePath << " error: " << ZYT::Hex(e.Error()) << " skipping.\n";
     m_log.Write(s);
+  } catch (const std::bad_alloc&) {
+    // A message too large to hold is still filtered, without its attachment count.
+    ZYT::CLogStream s;
+    s << "Email lookup error: " << m_filePath << " error: " << ZYT::Hex(E_OUTOFMEMORY) << " skipping.\n";
+    m_log.Write(s);
   }
 }
 
