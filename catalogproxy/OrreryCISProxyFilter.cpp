@@ -1,7 +1,7 @@
 #include "catalogproxy/OrreryCISProxyFilter.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
@@ -162,11 +162,8 @@ std::u16string TakeBstr(BSTR text) {
 
 std::u16string Text(const std::string& utf8) { return ZYT::Utf8ToWide(utf8); }
 
-long ParseDecimal(const std::string& text) {
-  long value = 0;
-  std::sscanf(text.c_str(), "%ld", &value);
-  return value;
-}
+// A property id as the settings write it; 0 when it is not a number.
+long ParseDecimal(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
 
 }  // namespace
 
