@@ -76,15 +76,15 @@ const WatchedProperty kWatched[COrreryCISProxyFilter::kWatchedCount] = {
     {kProductSet, 21, nullptr, Store::kNothing, 0, "\tarchive-name: ", {}, 0},
 };
 
-bool Matches(const WatchedProperty& row, const FULLPROPSPEC& spec) {
-  const PROPSPEC& p = spec.psProperty;
+bool Matches(const WatchedProperty& row, const FULLPROPSPEC& attribute) {
+  const PROPSPEC& p = attribute.psProperty;
   if (row.name) {
-    return spec.guidPropSet == row.set && p.ulKind == PRSPEC_LPWSTR && p.lpwstr &&
+    return attribute.guidPropSet == row.set && p.ulKind == PRSPEC_LPWSTR && p.lpwstr &&
            std::u16string_view(p.lpwstr) == row.name;
   }
   if (p.ulKind != PRSPEC_PROPID) return false;
-  return (spec.guidPropSet == row.set && p.propid == row.id) ||
-         (row.otherId != 0 && spec.guidPropSet == row.otherSet && p.propid == row.otherId);
+  return (attribute.guidPropSet == row.set && p.propid == row.id) ||
+         (row.otherId != 0 && attribute.guidPropSet == row.otherSet && p.propid == row.otherId);
 }
 
 void ComCheck(HRESULT hr) {
@@ -493,19 +493,19 @@ void COrreryCISProxyFilter::NoteNativeChunk(const STAT_CHUNK& chunk) {
   m_chunk = chunk;
   m_lastChunkId = chunk.idChunk;
   if (!(chunk.flags & CHUNK_VALUE)) return;
-  const FULLPROPSPEC& spec = chunk.attribute;
+  const FULLPROPSPEC& attribute = chunk.attribute;
   if (m_log.Logging()) {
     ZYT::CLogStream s;
-    s << "value> guid: " << ZYT::GuidToString(spec.guidPropSet) << " ulKind: " << spec.psProperty.ulKind;
-    if (spec.psProperty.ulKind == PRSPEC_PROPID)
-      s << " propid: " << spec.psProperty.propid;
+    s << "value> guid: " << ZYT::GuidToString(attribute.guidPropSet) << " ulKind: " << attribute.psProperty.ulKind;
+    if (attribute.psProperty.ulKind == PRSPEC_PROPID)
+      s << " propid: " << attribute.psProperty.propid;
     else
-      s << " name: " << (spec.psProperty.lpwstr ? spec.psProperty.lpwstr : u"");
+      s << " name: " << (attribute.psProperty.lpwstr ? attribute.psProperty.lpwstr : u"");
     s << "\n";
     m_log.Write(s);
   }
   for (int row = 0; row < kWatchedCount; ++row) {
-    if (Matches(kWatched[row], spec)) {
+    if (Matches(kWatched[row], attribute)) {
       m_seen[row] = true;
       break;
     }
@@ -574,9 +574,9 @@ HRESULT COrreryCISProxyFilter::GetValue(PROPVARIANT** ppPropValue) {
     } catch (...) {
       m_log.Log(u"GetValue: unknown exception\n");
     }
-    const FULLPROPSPEC& spec = m_chunk.attribute;
-    if (spec.guidPropSet == kSummarySet && spec.psProperty.ulKind == PRSPEC_PROPID &&
-        spec.psProperty.propid == kKeywordsId) {
+    const FULLPROPSPEC& attribute = m_chunk.attribute;
+    if (attribute.guidPropSet == kSummarySet && attribute.psProperty.ulKind == PRSPEC_PROPID &&
+        attribute.psProperty.propid == kKeywordsId) {
       HRESULT merged = MergeKeywords(*ppPropValue);
       if (FAILED(merged)) {
         PropVariantClear(*ppPropValue);
