@@ -138,4 +138,26 @@ TEST_F(ThumbnailServiceTest, ItemIdsAreStablePerPathAndCatalogType) {
   unsetenv("ZYT_THUMBNAILS");
 }
 
+TEST_F(ThumbnailServiceTest, AnotherDatabaseIsOpenedWhenItsPathChanges) {
+  ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+  ComPtr<IThumbnailService> service;
+  ASSERT_EQ(CoCreateInstance(CLSID_ThumbnailService, nullptr, CLSCTX_ALL, uuidof<IThumbnailService>(),
+                             service.put_void()),
+            S_OK);
+  auto id = [&] {
+    CBstr result;
+    EXPECT_EQ(service->ItemId(CBstr(u"/home/ann/a.doc").get(), CBstr(u"local").get(), 0, result.put()), S_OK);
+    return result.str();
+  };
+  setenv("ZYT_THUMBNAILS", PathIn("one/thumbs.db").c_str(), 1);
+  std::u16string first = id();
+  EXPECT_EQ(id(), first);
+  setenv("ZYT_THUMBNAILS", PathIn("two/thumbs.db").c_str(), 1);
+  EXPECT_NE(id(), first) << "the second database knows nothing of the first";
+  EXPECT_TRUE(Exists(PathIn("two/thumbs.db")));
+  setenv("ZYT_THUMBNAILS", PathIn("one/thumbs.db").c_str(), 1);
+  EXPECT_EQ(id(), first);
+  unsetenv("ZYT_THUMBNAILS");
+}
+
 }  // namespace
