@@ -56,13 +56,11 @@ double Seconds(Clock::time_point start) { return std::chrono::duration<double>(C
 
 int main(int argc, char** argv) {
   int count = argc > 1 ? std::atoi(argv[1]) : 500;
-  char pattern[] = "/tmp/zytmail.XXXXXX";
-  std::string dir = mkdtemp(pattern);
-  setenv("ZYT_REGISTRY", (dir + "/registry.db").c_str(), 1);
-  setenv("ZYT_SETTINGS", (dir + "/settings.xml").c_str(), 1);
+  BenchMachine machine("zytmail");
+  if (!machine.Ready()) return 1;
+  const std::string& dir = machine.Dir();
   setenv("ZYT_PIPE_DIR", (dir + "/pipes").c_str(), 1);
   setenv("ZYT_OBJECT_NAMESPACE", ("zytbench" + std::to_string(getpid())).c_str(), 1);
-  ZYT::ResetRegistryStore();
   std::ofstream(dir + "/settings.xml") << "<settings><repository><user location=\"" << dir
                                        << "/repo\"/></repository></settings>";
   if (!RegisterBuiltModule(ZYT_COMPONENTS_MODULE) || !RegisterBuiltModule(ZYT_FILTERS_MODULE)) {
@@ -129,7 +127,5 @@ int main(int argc, char** argv) {
               count / gmime, filtered / gmime);
   std::printf("%-46s %8.1f us per message (%d trips)\n", "monitor pipe round trip (event, pipe, copy)",
               roundTrips / trips * 1e6, trips);
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

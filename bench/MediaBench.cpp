@@ -49,11 +49,9 @@ double Run(const std::string& command, size_t& files) {
 int main(int argc, char** argv) {
   int count = argc > 1 ? std::atoi(argv[1]) : 200;
   int repetitions = argc > 2 ? std::atoi(argv[2]) : 5;
-  char pattern[] = "/tmp/zytmedia.XXXXXX";
-  std::string dir = mkdtemp(pattern);
-  setenv("ZYT_REGISTRY", (dir + "/registry.db").c_str(), 1);
-  setenv("ZYT_SETTINGS", (dir + "/settings.xml").c_str(), 1);
-  ZYT::ResetRegistryStore();
+  BenchMachine machine("zytmedia");
+  if (!machine.Ready()) return 1;
+  const std::string& dir = machine.Dir();
   std::filesystem::create_directory(dir + "/corpus");
   if (!RegisterBuiltModule(ZYT_COMPONENTS_MODULE) || !RegisterBuiltModule(ZYT_FILTERS_MODULE)) {
     std::fprintf(stderr, "media_bench: cannot register the modules\n");
@@ -95,8 +93,5 @@ int main(int argc, char** argv) {
   else
     std::printf("%-40s unavailable (install extract)\n", "libextractor");
   std::printf("(%zu characters of text per pass)\n", characters / (repetitions ? repetitions : 1));
-  ZYT::ResetRegistryStore();
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

@@ -76,12 +76,9 @@ bool Filter(const std::string& path, bool throughProxy, size_t& chunks) {
 int main(int argc, char** argv) {
   int count = argc > 1 ? std::atoi(argv[1]) : 200;
   int repetitions = argc > 2 ? std::atoi(argv[2]) : 5;
-  char pattern[] = "/tmp/zytproxy.XXXXXX";
-  std::string dir = mkdtemp(pattern);
-  setenv("ZYT_REGISTRY", (dir + "/registry.db").c_str(), 1);
-  setenv("ZYT_SETTINGS", (dir + "/settings.xml").c_str(), 1);
-  setenv("ZYT_THUMBNAILS", (dir + "/thumbnails.db").c_str(), 1);
-  ZYT::ResetRegistryStore();
+  BenchMachine machine("zytproxy");
+  if (!machine.Ready()) return 1;
+  const std::string& dir = machine.Dir();
   std::filesystem::create_directory(dir + "/corpus");
   if (!RegisterBuiltModule(ZYT_COMPONENTS_MODULE) || !RegisterBuiltModule(ZYT_FILTERS_MODULE)) {
     std::fprintf(stderr, "proxy_bench: cannot register the modules\n");
@@ -129,8 +126,5 @@ int main(int argc, char** argv) {
               100.0 * (native > 0 ? proxy / native - 1 : 0), 1e6 * (proxy - native) / filesFiltered,
               proxyChunks / repetitions, nativeChunks / repetitions);
   if (failures) std::printf("%zu files could not be filtered\n", failures);
-  ZYT::ResetRegistryStore();
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return failures ? 1 : 0;
 }
