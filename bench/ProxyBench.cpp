@@ -2,8 +2,6 @@
 // HTML and MP3 files in a local catalog) filtered by each file type's own
 // filter through LoadIFilter, and through the catalog proxy in front of it,
 // interleaved in one run. Reported in files per second and as the overhead.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -261,7 +261,7 @@ HRESULT COrreryCISProxyFilter::Load(LPCOLESTR pszFileName, DWORD dwMode) {
       LoadContentType(extension);
       m_numAttachments = u"0";
       m_attachmentInfo.clear();
-      if (ZYT::ToLower(ZYT::ExtensionOf(m_filePath)) == u"eml") LoadAttachments();
+      if (ZYT::ToLower(extension) == u"eml") LoadAttachments();
     }
     try {
       CreateNativeFilter(ZYT::PersistentHandlerOfExtension(extension));

@@ -1,9 +1,5 @@
 #include "platform/indexer/LoadIFilter.h"
 
-#include <map>
-#include <mutex>
-#include <vector>
-
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjBase.h"
 #include "platform/win32/Registry.h"
