@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -61,10 +62,17 @@ bool CTempFileLock::Lock(const std::u16string& path) {
   int fd = OpenOwnRegularFile(posix, st);
   if (fd < 0) return false;
   // flock, not fcntl: its lock belongs to this descriptor, so another filter
-  // object of the same process sees the file as held too.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !StillNamed(posix, st)) {
-    // A sweep unlinks only while it holds the lock, so once the lock is ours
-    // a file still under the name is ours for good.
+  // object of the same process sees the file as held too. Shared, because
+  // only a sweep needs the file to itself; a reader may lock it as well.
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    // On a file system without flock no sweep can take the file either.
+    return !busy && StillNamed(posix, st);
+  }
+  // A sweep unlinks only while it holds the lock, so once the lock is ours
+  // a file still under the name is ours for good.
+  if (!StillNamed(posix, st)) {
     close(fd);
     return false;
   }

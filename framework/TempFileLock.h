@@ -1,8 +1,9 @@
 // The proxy filters' temporary files in the repository's "temp" folder, and
 // how a dead process's leftovers are told from live files.
 //
-// A filter holds each of its temporary files locked (flock on a descriptor
-// kept open, close-on-exec) from creation until it deletes the file. A host
+// A filter holds each of its temporary files locked (a shared flock on a
+// descriptor kept open, close-on-exec) from creation until it deletes the
+// file; a sweep removes a file only while it holds the exclusive lock. A host
 // killed in between (for instance while it waits for the monitor) leaves the
 // file behind unlocked; the next filter host and zyt-monitor at start-up
 // remove such files. Only names the proxy filters make (their prefix, hex
@@ -29,7 +30,6 @@ class CTempFileLock {
   // regular file, or someone else holds it: the caller then makes another.
   bool Lock(const std::u16string& path);
   void Release() noexcept;
-  bool IsLocked() const { return m_fd >= 0; }
 
  private:
   int m_fd = -1;
