@@ -19,12 +19,15 @@ namespace {
 // A message server in a thread: answers one request with what the test says.
 class TestServer {
  public:
-  TestServer(std::function<std::string(const BYTE* record, DWORD size)> answer, int signalAfterMs = 0)
+  // With a gate, the server signals only once the gate is open (or after 20 s).
+  TestServer(std::function<std::string(const BYTE* record, DWORD size)> answer, int signalAfterMs = 0,
+             const std::atomic<bool>* gate = nullptr)
       : m_answer(std::move(answer)) {
     m_pipe = CreateNamedPipeW(kMessageServerPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr);
     EXPECT_NE(m_pipe, INVALID_HANDLE_VALUE);
-    m_thread = std::thread([this, signalAfterMs] {
+    m_thread = std::thread([this, signalAfterMs, gate] {
       std::this_thread::sleep_for(std::chrono::milliseconds(signalAfterMs));
+      for (int i = 0; gate && !*gate && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       m_signalled = std::chrono::steady_clock::now();
       HANDLE running = CreateEventW(nullptr, FALSE, FALSE, kMessageServerEvent);
       SetEvent(running);
@@ -134,9 +137,16 @@ TEST_F(MonitorRequestTest, PathsACutWouldChangeAreRefusedBeforeAnyWait) {
 
 TEST_F(MonitorRequestTest, WaitIsReportedOnlyWhenThereIsOne) {
   std::vector<DWORD> notices;
+  std::atomic<bool> told{false};
   {
-    TestServer server([](const BYTE* r, DWORD) { return WithResult(r, S_OK); }, 200);
-    EXPECT_EQ(CMonitorRequest::FetchMessage(u"a", u"b", 1, 0, [&](DWORD waited) { notices.push_back(waited); }), S_OK);
+    // The server comes up only once the client has said that it waits.
+    TestServer server([](const BYTE* r, DWORD) { return WithResult(r, S_OK); }, 0, &told);
+    EXPECT_EQ(CMonitorRequest::FetchMessage(u"a", u"b", 1, 0,
+                                            [&](DWORD waited) {
+                                              notices.push_back(waited);
+                                              told = true;
+                                            }),
+              S_OK);
   }
   EXPECT_EQ(notices, std::vector<DWORD>{0}) << "a client that has to wait says so when it starts";
   notices.clear();
