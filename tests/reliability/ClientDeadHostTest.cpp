@@ -13,7 +13,7 @@
 #include "platform/win32/Strings.h"
 #include "tests/reliability/ClientHosts.h"
 
-namespace ZYT::Test {
+namespace ZYT::Test::MonitorClient {
 namespace {
 
 class ClientDeadHostTest : public ClientMachineTest {
@@ -127,4 +127,4 @@ TEST_F(ClientDeadHostTest, MonitorRemovesDeadHostsFilesAtStartUp) {
 }
 
 }  // namespace
-}  // namespace ZYT::Test
+}  // namespace ZYT::Test::MonitorClient

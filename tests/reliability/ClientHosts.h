@@ -28,7 +28,7 @@
 
 extern char** environ;
 
-namespace ZYT::Test {
+namespace ZYT::Test::MonitorClient {
 
 // Polls until done() holds; false after 20 s, so that a hang fails the test.
 inline bool Eventually(const std::function<bool()>& done) {
@@ -167,4 +167,4 @@ class ClientMachineTest : public MachineTest {
   std::unique_ptr<Child> m_monitor;
 };
 
-}  // namespace ZYT::Test
+}  // namespace ZYT::Test::MonitorClient

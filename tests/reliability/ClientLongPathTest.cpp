@@ -7,7 +7,7 @@
 #include "platform/win32/Strings.h"
 #include "tests/reliability/ClientHosts.h"
 
-namespace ZYT::Test {
+namespace ZYT::Test::MonitorClient {
 namespace {
 
 constexpr HRESULT kTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
@@ -76,4 +76,4 @@ TEST_F(ClientLongPathTest, AnswerPathsOfTheFieldsLengthOnly) {
 }
 
 }  // namespace
-}  // namespace ZYT::Test
+}  // namespace ZYT::Test::MonitorClient

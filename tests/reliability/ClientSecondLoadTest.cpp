@@ -14,7 +14,7 @@
 #include "platform/win32/Strings.h"
 #include "tests/reliability/ClientHosts.h"
 
-namespace ZYT::Test {
+namespace ZYT::Test::MonitorClient {
 namespace {
 
 constexpr CLSID CLSID_WatchingMailFilter = ZYT::MakeGuid("{C11E0018-0000-0000-0000-000000000001}");
@@ -114,4 +114,4 @@ TEST_F(ClientSecondLoadTest, FirstMessagesFileAndFilterGoBeforeTheNext) {
 }
 
 }  // namespace
-}  // namespace ZYT::Test
+}  // namespace ZYT::Test::MonitorClient
