@@ -133,11 +133,25 @@ TEST_F(CliScriptTest, DumpJsonThroughTheScriptIsOnlyJsonAndNamesEachFileOneWay) 
   // sample.mp3 relative to the samples folder, the others absolute; the first
   // dump of this fresh machine sets it up.
   const std::vector<std::string> files = {"sample.mp3", PathIn("missing.mp3"), "sample.ogg", PathIn("folder.mp3")};
-  std::vector<std::string> argv = {"/bin/bash", ZYT_SCRIPTS "/zytfilt", "dump", "--json"};
+  // A machine that lacks every package: stand-ins for dpkg-query, sudo and
+  // apt-get that talk on stdout as the real ones do.
+  mkdir(PathIn("bin").c_str(), 0700);
+  const std::pair<const char*, const char*> tools[] = {
+      {"dpkg-query", "#!/bin/sh\nexit 1\n"},
+      {"sudo", "#!/bin/sh\nexec \"$@\"\n"},
+      {"apt-get", "#!/bin/sh\necho 'Reading package lists...'\necho \"Setting up $*\"\n"}};
+  for (const auto& [name, text] : tools) {
+    WriteBytes(PathIn("bin/") + name, text);
+    chmod(PathIn("bin/" + std::string(name)).c_str(), 0700);
+  }
+  const char* path = std::getenv("PATH");
+  std::vector<std::string> argv = {"/usr/bin/env", "PATH=" + PathIn("bin") + ":" + (path ? path : "/usr/bin:/bin"),
+                                   "/bin/bash", ZYT_SCRIPTS "/zytfilt", "dump", "--json"};
   argv.insert(argv.end(), files.begin(), files.end());
   ZYT::Test::CliProcess script(argv, ZYT_SAMPLES);
   ZYT::Test::CliOutput o = script.Finish(300);
   EXPECT_EQ(o.status, 1) << "two of the files cannot be filtered: " << o.err;
+  EXPECT_NE(o.err.find("Setting up"), std::string::npos) << "the installation ran, and said so on stderr";
 
   std::map<std::string, std::set<std::string>> kinds;  // file -> kinds of line
   for (const std::string& line : ZYT::Test::CliLines(o.out)) {
