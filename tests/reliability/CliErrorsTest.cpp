@@ -10,6 +10,8 @@
 
 #include <functional>
 
+#include "platform/win32/Limits.h"
+#include "platform/win32/Registry.h"
 #include "tests/reliability/CliProcess.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -131,6 +133,25 @@ TEST_F(CliErrorsTest, ASettingsPathThatIsNotAFileIsRefusedWithoutWaiting) {
             std::string::npos)
       << o.err;
   EXPECT_FALSE(Exists(PathIn("gone.xml"))) << "no settings are made behind a dangling link";
+}
+
+TEST_F(CliErrorsTest, ASettingsFileOverItsLimitIsRefused) {
+  SetUpMachine();
+  WriteBytes(PathIn("note.qhm"), "message: note.eml\n");
+  const DWORD size = static_cast<DWORD>(ReadBytes(SettingsPath()).size());
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD limit = size - 1;
+  ASSERT_EQ(RegSetValueExW(key, u"MaxSettingsBytes", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&limit), sizeof limit),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("the settings file " + SettingsPath() + " is larger than " + std::to_string(limit) +
+                       " bytes (MaxSettingsBytes)"),
+            std::string::npos)
+      << o.err;
 }
 
 }  // namespace
