@@ -71,7 +71,6 @@ int Usage(const std::string& message) {
 bool ParseNumber(const std::string& text, unsigned long long& value) {
   if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
   char* end = nullptr;
-  errno = 0;
   value = std::strtoull(text.c_str(), &end, 0);  // beyond its range it is ULLONG_MAX, too large for any use
   return !*end;
 }
