@@ -116,6 +116,22 @@ TEST_F(CliErrorsTest, ABrokenSettingsFileIsNamedWithItsParseError) {
   EXPECT_EQ(ReadBytes(SettingsPath()), settings + "<trailing") << "a broken settings file is left as it is";
 }
 
+TEST_F(CliErrorsTest, SetupNamesABrokenSettingsFile) {
+  WriteBytes(SettingsPath(), "<settings>\n");
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"setup"},
+                                                  std::vector<std::string>{"dump", ZYT_SAMPLES "/sample.mp3"}}) {
+    ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt(command);
+    EXPECT_EQ(o.status, 1) << command[0];
+    EXPECT_EQ(o.out, "") << command[0];
+    EXPECT_EQ(o.err.rfind("zytfilt: the settings cannot be prepared: 0x8007000d (The data is invalid.): the settings "
+                          "file " + SettingsPath() + " is broken at line 2, column 1: ",
+                          0),
+              0u)
+        << command[0] << " on a fresh machine: " << o.err;
+    EXPECT_EQ(ZYT::Test::CliLines(o.err).size(), 1u) << o.err;
+  }
+}
+
 TEST_F(CliErrorsTest, ASettingsPathThatIsNotAFileIsRefusedWithoutWaiting) {
   SetUpMachine();
   WriteBytes(PathIn("note.qhm"), "message: note.eml\n");
