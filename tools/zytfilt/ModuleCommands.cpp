@@ -37,9 +37,12 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
+// The code in words, then what the failing component described (the
+// settings file that is broken, and where).
 std::string Describe(HRESULT hr) {
   std::string message = ZYT::WideToUtf8(_com_error(hr).ErrorMessage());
-  return Hex(hr) + " (" + message + ")";
+  std::string described = ZYT::WideToUtf8(ZYT::TakeErrorDescription());
+  return Hex(hr) + " (" + message + ")" + (described.empty() ? "" : ": " + described);
 }
 
 }  // namespace
