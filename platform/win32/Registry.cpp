@@ -318,48 +318,46 @@ class Store {
   }
 
   // Readies a fresh connection: WAL, and the registry's tables when the file
-  // is new. A file that holds other tables is left alone.
+  // is new. A database of something else is left exactly as it is.
   int Prepare(sqlite3* db, bool readOnly) {
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     m_foreignSchema = false;
-    int rc = SQLITE_OK;
-    if (!readOnly) {
-      // Switching to WAL needs the file to itself; another process that opens
-      // a new store at the same moment holds it briefly, which the busy
-      // handler does not cover.
-      for (int attempt = 0;; ++attempt) {
-        std::string mode;
-        rc = QueryText(db, "PRAGMA journal_mode=WAL", mode);
-        if (rc == SQLITE_OK && mode == "wal") break;
-        if (rc != SQLITE_OK && (rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) return rc;
-        if (attempt == 1500) return rc == SQLITE_OK ? SQLITE_BUSY : rc;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      Exec(db, "PRAGMA synchronous=NORMAL");
+    const char* const countOurs = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys','vals')";
+    const char* const countAll = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'";
+    std::string ours, all;
+    int rc = QueryText(db, countOurs, ours);
+    if (rc == SQLITE_OK) rc = QueryText(db, countAll, all);
+    if (rc != SQLITE_OK) return rc;
+    if (ours != "2" && all != "0") {
+      m_foreignSchema = true;
+      return SQLITE_ERROR;
     }
-    for (int pass = 0; pass < 2; ++pass) {
-      std::string ours, all;
-      rc = QueryText(db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys','vals')", ours);
-      if (rc == SQLITE_OK)
-        rc = QueryText(db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'", all);
-      if (rc != SQLITE_OK) return rc;
-      if (ours == "2") return SQLITE_OK;
-      if (all != "0" || readOnly) {
-        m_foreignSchema = all != "0";
-        return m_foreignSchema ? SQLITE_ERROR : SQLITE_READONLY;
-      }
-      if (pass == 1) break;
-      // Made under the write lock, so that two new processes do not race.
-      if ((rc = Exec(db, "BEGIN IMMEDIATE")) != SQLITE_OK) return rc;
-      rc = QueryText(db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'", all);
-      if (rc == SQLITE_OK && all == "0") rc = Exec(db, kSchema);
-      if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
-      if (rc != SQLITE_OK) {
-        Exec(db, "ROLLBACK");
-        return rc;
-      }
+    if (readOnly) return ours == "2" ? SQLITE_OK : SQLITE_READONLY;
+    // Switching to WAL needs the file to itself; another process that opens
+    // a new store at the same moment holds it briefly, which the busy
+    // handler does not cover.
+    for (int attempt = 0;; ++attempt) {
+      std::string mode;
+      rc = QueryText(db, "PRAGMA journal_mode=WAL", mode);
+      if (rc == SQLITE_OK && mode == "wal") break;
+      if (rc != SQLITE_OK && (rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) return rc;
+      if (attempt == 1500) return rc == SQLITE_OK ? SQLITE_BUSY : rc;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return SQLITE_ERROR;
+    Exec(db, "PRAGMA synchronous=NORMAL");
+    if (ours == "2") return SQLITE_OK;
+    // Made under the write lock, so that two new processes do not race.
+    if ((rc = Exec(db, "BEGIN IMMEDIATE")) != SQLITE_OK) return rc;
+    rc = QueryText(db, countAll, all);
+    if (rc == SQLITE_OK && all == "0") rc = Exec(db, kSchema);
+    if (rc == SQLITE_OK) rc = QueryText(db, countOurs, ours);
+    if (rc == SQLITE_OK && ours != "2") {
+      m_foreignSchema = true;  // another program made its tables first
+      rc = SQLITE_ERROR;
+    }
+    if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
+    if (rc != SQLITE_OK) Exec(db, "ROLLBACK");
+    return rc;
   }
 
   // Opens a store this user may not write. Without write access to its folder
