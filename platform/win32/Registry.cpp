@@ -322,17 +322,20 @@ class Store {
   int Prepare(sqlite3* db, bool readOnly) {
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     m_foreignSchema = false;
-    const char* const countOurs = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys','vals')";
-    const char* const countAll = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'";
-    std::string ours, all;
-    int rc = QueryText(db, countOurs, ours);
-    if (rc == SQLITE_OK) rc = QueryText(db, countAll, all);
+    // Both counts in one statement, so that they come from one snapshot even
+    // while another process is making the tables.
+    const char* const countTables =
+        "SELECT (SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys','vals')) || ',' || "
+        "(SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%')";
+    std::string counts;
+    int rc = QueryText(db, countTables, counts);
     if (rc != SQLITE_OK) return rc;
-    if (ours != "2" && all != "0") {
+    if (counts != "2,2" && counts != "0,0") {
       m_foreignSchema = true;
       return SQLITE_ERROR;
     }
-    if (readOnly) return ours == "2" ? SQLITE_OK : SQLITE_READONLY;
+    const bool ours = counts == "2,2";
+    if (readOnly) return ours ? SQLITE_OK : SQLITE_READONLY;
     // Switching to WAL needs the file to itself; another process that opens
     // a new store at the same moment holds it briefly, which the busy
     // handler does not cover.
@@ -345,13 +348,13 @@ class Store {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     Exec(db, "PRAGMA synchronous=NORMAL");
-    if (ours == "2") return SQLITE_OK;
+    if (ours) return SQLITE_OK;
     // Made under the write lock, so that two new processes do not race.
     if ((rc = Exec(db, "BEGIN IMMEDIATE")) != SQLITE_OK) return rc;
-    rc = QueryText(db, countAll, all);
-    if (rc == SQLITE_OK && all == "0") rc = Exec(db, kSchema);
-    if (rc == SQLITE_OK) rc = QueryText(db, countOurs, ours);
-    if (rc == SQLITE_OK && ours != "2") {
+    rc = QueryText(db, countTables, counts);
+    if (rc == SQLITE_OK && counts == "0,0") rc = Exec(db, kSchema);
+    if (rc == SQLITE_OK) rc = QueryText(db, countTables, counts);
+    if (rc == SQLITE_OK && counts != "2,2") {
       m_foreignSchema = true;  // another program made its tables first
       rc = SQLITE_ERROR;
     }
