@@ -142,9 +142,12 @@ class Parser {
   }
 
   void ParseBody(Key& key) {
+    // Registering walks the keys recursively; no key can be deeper anyway.
+    if (++m_depth > 512) Fail("keys nested deeper than 512 levels");
     for (;;) {
       if (AtBlock(u'}')) {
         ++m_pos;
+        --m_depth;
         return;
       }
       if (m_pos >= m_text.size()) Fail("missing '}'");
@@ -177,36 +180,94 @@ class Parser {
 
   const std::u16string& m_text;
   size_t m_pos = 0;
+  int m_depth = 0;
 };
 
 HRESULT FromWin32(LONG rc) { return HRESULT_FROM_WIN32(static_cast<DWORD>(rc)); }
 
-LONG WriteValue(HKEY key, const Value& v) {
+// The bytes a script value stores; false for a DWORD that is not a number.
+bool ValueBytes(const Value& v, std::vector<BYTE>& bytes) {
   if (v.type == REG_DWORD) {
     std::string digits = WideToUtf8(v.text);
     char* end = nullptr;
     DWORD d = static_cast<DWORD>(std::strtoul(digits.c_str(), &end, 0));
-    if (digits.empty() || *end) return ERROR_INVALID_DATA;
-    return RegSetValueExW(key, v.name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&d), sizeof d);
+    if (digits.empty() || *end) return false;
+    bytes.assign(reinterpret_cast<const BYTE*>(&d), reinterpret_cast<const BYTE*>(&d) + sizeof d);
+    return true;
   }
-  return RegSetValueExW(key, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.text.c_str()),
-                        static_cast<DWORD>((v.text.size() + 1) * sizeof(WCHAR)));
+  auto text = reinterpret_cast<const BYTE*>(v.text.c_str());
+  bytes.assign(text, text + (v.text.size() + 1) * sizeof(WCHAR));
+  return true;
 }
 
-LONG RegisterKey(HKEY parent, const Key& key) {
-  if (key.mark == Mark::ForceRemove) {
-    LONG rc = RegDeleteTreeW(parent, key.name.c_str());
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+// Writes a value unless it already holds exactly this: registering again
+// changes nothing, so readers in other processes never see a difference.
+LONG WriteValue(HKEY key, const Value& v) {
+  std::vector<BYTE> bytes;
+  if (!ValueBytes(v, bytes)) return ERROR_INVALID_DATA;
+  DWORD type = REG_NONE, size = 0;
+  const WCHAR* name = v.name.empty() ? nullptr : v.name.c_str();
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == v.type &&
+      size == bytes.size()) {
+    std::vector<BYTE> current(size);
+    if (RegQueryValueExW(key, name, nullptr, &type, current.data(), &size) == ERROR_SUCCESS && current == bytes)
+      return ERROR_SUCCESS;
   }
-  if (key.mark == Mark::Delete) return ERROR_SUCCESS;
+  return RegSetValueExW(key, name, 0, v.type, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+// Removes what the script does not name from a key that it states whole.
+LONG RemoveOthers(HKEY handle, const Key& key) {
+  std::vector<std::u16string> doomedValues, doomedKeys;
+  std::vector<WCHAR> name(16384);
+  for (DWORD i = 0;; ++i) {
+    DWORD cch = static_cast<DWORD>(name.size());
+    LONG rc = RegEnumValueW(handle, i, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) return rc;
+    std::u16string found(name.data(), cch);
+    bool named = found.empty() ? key.hasDefault : false;
+    for (const Value& v : key.values)
+      named = named || (v.mark != Mark::Delete && EqualsNoCase(v.name, found));
+    if (!named) doomedValues.push_back(found);
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD cch = 256;
+    LONG rc = RegEnumKeyExW(handle, i, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) return rc;
+    std::u16string found(name.data(), cch);
+    bool named = false;
+    for (const auto& child : key.children)
+      named = named || (child->mark != Mark::Delete && EqualsNoCase(child->name, found));
+    if (!named) doomedKeys.push_back(found);
+  }
+  for (const std::u16string& v : doomedValues)
+    if (LONG rc = RegDeleteValueW(handle, v.empty() ? nullptr : v.c_str()); rc != ERROR_SUCCESS) return rc;
+  for (const std::u16string& k : doomedKeys)
+    if (LONG rc = RegDeleteTreeW(handle, k.c_str()); rc != ERROR_SUCCESS) return rc;
+  return ERROR_SUCCESS;
+}
+
+// A ForceRemove key, and everything below it, ends up exactly as the script
+// states it. It is brought there in place rather than deleted and written
+// anew, so that a key that is already right keeps its identity: another
+// process holding it open does not find it deleted under its handle.
+LONG RegisterKey(HKEY parent, const Key& key, bool whole) {
+  if (key.mark == Mark::Delete) {
+    LONG rc = RegDeleteTreeW(parent, key.name.c_str());
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+  }
+  whole = whole || key.mark == Mark::ForceRemove;
   CRegKey handle;
   LONG rc = handle.Create(parent, key.name.c_str(), KEY_ALL_ACCESS);
   if (rc != ERROR_SUCCESS) return rc;
+  if (whole && (rc = RemoveOthers(handle, key)) != ERROR_SUCCESS) return rc;
   if (key.hasDefault && (rc = WriteValue(handle, key.defaultValue)) != ERROR_SUCCESS) return rc;
   for (const Value& v : key.values)
     if (v.mark != Mark::Delete && (rc = WriteValue(handle, v)) != ERROR_SUCCESS) return rc;
   for (const auto& child : key.children)
-    if ((rc = RegisterKey(handle, *child)) != ERROR_SUCCESS) return rc;
+    if ((rc = RegisterKey(handle, *child, whole)) != ERROR_SUCCESS) return rc;
   return ERROR_SUCCESS;
 }
 
@@ -262,7 +323,7 @@ HRESULT CRegistrar::Run(const std::u16string& script, bool doRegister) {
   if (!parser.ParseScript(roots, m_error)) return E_INVALIDARG;
   for (const auto& [root, top] : roots) {
     for (const auto& key : top->children) {
-      LONG rc = doRegister ? RegisterKey(root, *key) : UnregisterKey(root, *key);
+      LONG rc = doRegister ? RegisterKey(root, *key, false) : UnregisterKey(root, *key);
       if (rc != ERROR_SUCCESS) {
         m_error = "cannot " + std::string(doRegister ? "write" : "remove") + " " + WideToUtf8(key->name);
         return FromWin32(rc);

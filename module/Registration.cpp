@@ -6,6 +6,7 @@
 #include "framework/SettingsAccess.h"
 #include "framework/TypeLibrary.h"
 #include "module/FiltersModule.h"
+#include "platform/win32/RegistryStore.h"
 #include "platform/win32/Resources.h"
 
 HRESULT UpdateRegistryFromResource(UINT id, bool doRegister) {
@@ -38,15 +39,24 @@ bool IsProductConfigured() {
 // the product's extensions belong to the filter inventory, which this module
 // does not have yet; until it does, registration writes the module's own
 // classes and type library only.
+//
+// Each is one registry transaction (nested in the caller's, if it has one), so
+// that no other process sees the module half registered.
 extern "C" HRESULT DllRegisterServer() {
+  ZYT::CRegistryTransaction transaction;
+  if (transaction.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(transaction.Status());
   HRESULT hr = g_module.UpdateClassRegistry(true);
   if (FAILED(hr)) return hr;
   std::u16string typeLibrary = ZYT::LoadModuleResourceText(g_modulePath, u"TYPELIB", MAKEINTRESOURCEW(1));
   if (typeLibrary.empty()) return TYPE_E_LIBNOTREGISTERED;
-  return ZYT::RegisterTypeLibrary(typeLibrary, g_modulePath);
+  hr = ZYT::RegisterTypeLibrary(typeLibrary, g_modulePath);
+  return FAILED(hr) ? hr : HRESULT_FROM_WIN32(transaction.Commit());
 }
 
 extern "C" HRESULT DllUnregisterServer() {
+  ZYT::CRegistryTransaction transaction;
+  if (transaction.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(transaction.Status());
   // The type library stays registered.
-  return g_module.UpdateClassRegistry(false);
+  HRESULT hr = g_module.UpdateClassRegistry(false);
+  return FAILED(hr) ? hr : HRESULT_FROM_WIN32(transaction.Commit());
 }

@@ -1,13 +1,19 @@
 #include "platform/win32/Registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -47,6 +53,70 @@ CREATE TABLE IF NOT EXISTS vals(
   data BLOB NOT NULL,
   UNIQUE(key, folded));
 )sql";
+
+constexpr int kBusyTimeoutMs = 30000;
+// Windows refuses keys deeper than this below their hive's root.
+constexpr int64_t kMaxKeyDepth = 512;
+
+// Creates the missing folders of a path ending in '/', private to the user.
+bool MakeFolders(const std::string& folder) {
+  for (size_t pos = 1; pos < folder.size(); ++pos) {
+    if (folder[pos] != '/') continue;
+    std::string part = folder.substr(0, pos);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+// Errors that mean "this user may not write here", after which the store is
+// worth opening for reading only.
+bool CannotWrite(int rc) {
+  int primary = rc & 0xff;
+  return primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM;
+}
+
+// An I/O error whose cause is the disk (or the process's file size limit):
+// the user must free space, so it is reported as a full disk.
+bool IsDiskFull(sqlite3* db) {
+  int e = db ? sqlite3_system_errno(db) : 0;
+  return e == ENOSPC || e == EDQUOT || e == EFBIG;
+}
+
+int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+// Runs a statement that answers one text or number; rc and the first column.
+int QueryText(sqlite3* db, const char* sql, std::string& text) {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) {
+      auto p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      text = p ? p : "";
+      rc = SQLITE_OK;
+    } else if (rc == SQLITE_DONE) {
+      text.clear();
+      rc = SQLITE_OK;
+    }
+  }
+  sqlite3_finalize(stmt);
+  return rc;
+}
+
+std::string UriOf(const std::string& path) {
+  std::string uri = "file:";
+  const char* hex = "0123456789ABCDEF";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += hex[c >> 4];
+      uri += hex[c & 15];
+    }
+  }
+  return uri;
+}
 
 int64_t NowAsFileTime() {
   FILETIME ft;
@@ -125,28 +195,61 @@ class Store {
 
   std::recursive_mutex& Lock() { return m_lock; }
 
-  // Opens the database on first use (and again in a forked child).
+  // Opens the database on first use (and again in a forked child). When it
+  // cannot be opened, Problem() says why, naming the file.
   LONG Ensure() {
     if (m_db && m_pid == getpid()) return ERROR_SUCCESS;
     if (m_db) Abandon();
     std::string path = ZYT::RegistryStorePath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
-      return ERROR_CANTOPEN;
+    m_problem.clear();
+    m_dbReadOnly = false;
+    auto fail = [&](LONG rc, const std::string& why) {
+      m_problem = path + ": " + why;
+      return rc;
+    };
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+      // A FIFO or device would block or feed SQLite endless bytes.
+      if (!S_ISREG(st.st_mode)) return fail(ERROR_BADDB, "is not a registry database (not a regular file)");
+    } else if (errno == ENOENT) {
+      if (!MakeFolders(path.substr(0, path.find_last_of('/') + 1)))
+        return fail(ERROR_CANTOPEN, std::string("cannot create its folder: ") + std::strerror(errno));
     }
-    sqlite3_busy_timeout(db, 30000);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-    if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc == SQLITE_OK) rc = Prepare(db, false);
+    if (rc != SQLITE_OK && CannotWrite(rc) && stat(path.c_str(), &st) == 0) {
+      // A registry that this user may read but not change (a read-only file
+      // or folder) is read as it is; writes then fail with ERROR_ACCESS_DENIED.
+      std::string why = sqlite3_errmsg(db);
       sqlite3_close(db);
-      return ERROR_BADDB;
+      db = nullptr;
+      rc = OpenReadOnly(path, db);
+      if (rc != SQLITE_OK && CannotWrite(rc)) {
+        sqlite3_close(db);
+        std::string folder = path.substr(0, path.find_last_of('/') + 1);
+        if (access(folder.empty() ? "." : folder.c_str(), W_OK) != 0 && stat((path + "-wal").c_str(), &st) == 0)
+          why = "its folder is read-only for this user, and reading its write-ahead log (" + path +
+                "-wal) needs a " + path.substr(folder.size()) + "-shm beside it";
+        return fail(ERROR_CANTOPEN, "cannot be opened: " + why);
+      }
+    }
+    if (rc != SQLITE_OK) {
+      LONG error = rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT || rc == SQLITE_FORMAT ? ERROR_BADDB
+                   : rc == SQLITE_FULL || IsDiskFull(db)                               ? ERROR_DISK_FULL
+                   : rc == SQLITE_BUSY                                                 ? ERROR_BUSY
+                                                                                       : ERROR_CANTOPEN;
+      std::string why = rc == SQLITE_ERROR && m_foreignSchema ? "is not a registry database (it holds other tables)"
+                        : error == ERROR_BADDB ? std::string("is not a registry database (") + sqlite3_errmsg(db) + ")"
+                                               : std::string("cannot be opened: ") + sqlite3_errmsg(db);
+      sqlite3_close(db);
+      return fail(error, why);
     }
     m_db = db;
     m_pid = getpid();
     ++m_generation;
+    if (sqlite3_db_readonly(db, "main") == 1) m_dbReadOnly = true;  // a read-only file in a writable folder
     m_dataVersion.Prepare(db, "PRAGMA data_version");
     m_findChild.Prepare(db, "SELECT id FROM keys WHERE parent=? AND folded=?");
     m_keyExists.Prepare(db, "SELECT 1 FROM keys WHERE id=?");
@@ -165,6 +268,10 @@ class Store {
     m_subtree.Prepare(db,
                       "WITH RECURSIVE sub(id) AS (SELECT id FROM keys WHERE parent=? UNION ALL "
                       "SELECT k.id FROM keys k JOIN sub ON k.parent=sub.id) SELECT id FROM sub");
+    // Levels above a key up to its root (a root is level 0).
+    m_depth.Prepare(db,
+                    "WITH RECURSIVE up(id,n) AS (SELECT parent,0 FROM keys WHERE id=? UNION ALL "
+                    "SELECT k.parent,up.n+1 FROM keys k JOIN up ON k.id=up.id) SELECT max(n) FROM up");
     m_info.Prepare(db,
                    "SELECT (SELECT count(*) FROM keys WHERE parent=?1),"
                    "(SELECT coalesce(max(wlen),0) FROM keys WHERE parent=?1),"
@@ -172,30 +279,203 @@ class Store {
                    "(SELECT coalesce(max(wlen),0) FROM vals WHERE key=?1),"
                    "(SELECT coalesce(max(length(data)),0) FROM vals WHERE key=?1),"
                    "(SELECT written FROM keys WHERE id=?1)");
+    if (!m_info) {
+      Close();
+      return fail(ERROR_BADDB, "is not a registry database (its tables are not the registry's)");
+    }
+    LONG result = FindRoots();
+    if (result == ERROR_FILE_NOT_FOUND) {
+      // A new store: the roots are made once, by whichever process comes first.
+      result = m_dbReadOnly ? ERROR_ACCESS_DENIED : Transaction([&] { return MakeRoots(); });
+      if (result == ERROR_SUCCESS) result = FindRoots();
+    }
+    if (result != ERROR_SUCCESS) {
+      std::string why = result == ERROR_ACCESS_DENIED ? "is read-only and holds no registry yet"
+                                                      : "cannot be read: " + std::string(sqlite3_errmsg(m_db));
+      Close();
+      return fail(result, why);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  const std::string& Problem() const { return m_problem; }
+  bool DatabaseReadOnly() const { return m_db && m_dbReadOnly; }
+
+  // The Win32 error for a failed SQLite call; `fallback` when nothing closer fits.
+  LONG Error(int rc, LONG fallback) const {
+    switch (rc & 0xff) {
+      case SQLITE_FULL: return ERROR_DISK_FULL;
+      case SQLITE_IOERR: return IsDiskFull(m_db) ? ERROR_DISK_FULL : fallback;
+      case SQLITE_READONLY:
+      case SQLITE_PERM: return ERROR_ACCESS_DENIED;
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED: return ERROR_BUSY;
+      case SQLITE_CORRUPT:
+      case SQLITE_NOTADB: return ERROR_BADDB;
+      case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+      default: return fallback;
+    }
+  }
+
+  // Readies a fresh connection: WAL, and the registry's tables when the file
+  // is new. A database of something else is left exactly as it is.
+  int Prepare(sqlite3* db, bool readOnly) {
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    m_foreignSchema = false;
+    // Both counts in one statement, so that they come from one snapshot even
+    // while another process is making the tables.
+    const char* const countTables =
+        "SELECT (SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys','vals')) || ',' || "
+        "(SELECT count(*) FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%')";
+    std::string counts;
+    int rc = QueryText(db, countTables, counts);
+    if (rc != SQLITE_OK) return rc;
+    if (counts != "2,2" && counts != "0,0") {
+      m_foreignSchema = true;
+      return SQLITE_ERROR;
+    }
+    const bool ours = counts == "2,2";
+    if (readOnly) return ours ? SQLITE_OK : SQLITE_READONLY;
+    // Switching to WAL needs the file to itself; another process that opens
+    // a new store at the same moment holds it briefly, which the busy
+    // handler does not cover.
+    for (int attempt = 0;; ++attempt) {
+      std::string mode;
+      rc = QueryText(db, "PRAGMA journal_mode=WAL", mode);
+      if (rc == SQLITE_OK && mode == "wal") break;
+      if (rc != SQLITE_OK && (rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) return rc;
+      if (attempt == 1500) return rc == SQLITE_OK ? SQLITE_BUSY : rc;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Exec(db, "PRAGMA synchronous=NORMAL");
+    if (ours) return SQLITE_OK;
+    // Made under the write lock, so that two new processes do not race.
+    if ((rc = Exec(db, "BEGIN IMMEDIATE")) != SQLITE_OK) return rc;
+    rc = QueryText(db, countTables, counts);
+    if (rc == SQLITE_OK && counts == "0,0") rc = Exec(db, kSchema);
+    if (rc == SQLITE_OK) rc = QueryText(db, countTables, counts);
+    if (rc == SQLITE_OK && counts != "2,2") {
+      m_foreignSchema = true;  // another program made its tables first
+      rc = SQLITE_ERROR;
+    }
+    if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
+    if (rc != SQLITE_OK) Exec(db, "ROLLBACK");
+    return rc;
+  }
+
+  // Opens a store this user may not write. Without write access to its folder
+  // SQLite cannot make the shared-memory file that WAL readers use; when no
+  // writer has left a log behind, the file is read as it stands.
+  int OpenReadOnly(const std::string& path, sqlite3*& db) {
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2((UriOf(path) + "?mode=ro").c_str(), &db, flags, nullptr);
+    if (rc == SQLITE_OK) rc = Prepare(db, true);
+    struct stat st;
+    if (rc != SQLITE_OK && CannotWrite(rc) && !m_foreignSchema && stat((path + "-wal").c_str(), &st) != 0) {
+      sqlite3_close(db);
+      db = nullptr;
+      rc = sqlite3_open_v2((UriOf(path) + "?mode=ro&immutable=1").c_str(), &db, flags, nullptr);
+      if (rc == SQLITE_OK) rc = Prepare(db, true);
+    }
+    if (rc == SQLITE_OK) m_dbReadOnly = true;
+    return rc;
+  }
+
+  LONG FindRoots() {
     for (int i = 0; i < kRootCount; ++i) {
-      int64_t id = 0;
-      LONG rc = Transaction([&] { return CreateChild(0, Widen(kRootNames[i]), id, nullptr); });
-      if (rc != ERROR_SUCCESS) {
-        Close();
-        return rc;
-      }
+      LONG rc = FindChild(0, Widen(kRootNames[i]), m_rootIds[i]);
+      if (rc != ERROR_SUCCESS) return rc;
+    }
+    int64_t software = 0;
+    LONG rc = FindChild(m_rootIds[0], u"SOFTWARE", software);
+    return rc == ERROR_SUCCESS ? FindChild(software, u"Classes", m_classesId) : rc;
+  }
+
+  LONG MakeRoots() {
+    int64_t id = 0;
+    for (int i = 0; i < kRootCount; ++i) {
+      LONG rc = CreateChild(0, Widen(kRootNames[i]), id, nullptr);
+      if (rc != ERROR_SUCCESS) return rc;
       m_rootIds[i] = id;
     }
     int64_t software = 0, classes = 0;
-    LONG rc = Transaction([&] {
-      LONG r = CreateChild(m_rootIds[0], u"SOFTWARE", software, nullptr);
-      return r == ERROR_SUCCESS ? CreateChild(software, u"Classes", classes, nullptr) : r;
-    });
-    if (rc != ERROR_SUCCESS) {
-      Close();
+    LONG rc = CreateChild(m_rootIds[0], u"SOFTWARE", software, nullptr);
+    return rc == ERROR_SUCCESS ? CreateChild(software, u"Classes", classes, nullptr) : rc;
+  }
+
+  // Levels between a key and its root (a root is level 0).
+  LONG Depth(int64_t key, int64_t& depth) {
+    Query q(m_depth);
+    int rc = q.Bind(1, key).Step();
+    if (rc != SQLITE_ROW) return Error(rc, ERROR_CANTREAD);
+    depth = q.Int(0);
+    return ERROR_SUCCESS;
+  }
+
+  // A transaction that a thread opened with BeginRegistryTransaction; the
+  // thread holds the store's lock from its begin to its end, so that other
+  // threads of this process see no more of it than other processes do.
+  bool OwnsTransaction() const { return m_txDepth > 0 && m_txOwner.load() == std::this_thread::get_id(); }
+
+  LONG BeginTransaction() {
+    LONG rc = Ensure();
+    if (rc != ERROR_SUCCESS) return rc;
+    if (m_txDepth == 0) {
+      if (m_dbReadOnly) return ERROR_ACCESS_DENIED;
+      int r = Exec(m_db, "BEGIN IMMEDIATE");
+      if (r != SQLITE_OK) return Error(r, ERROR_CANTWRITE);
+      m_txError = ERROR_SUCCESS;
+      m_txOwner = std::this_thread::get_id();
+    } else {
+      int r = Exec(m_db, ("SAVEPOINT t" + std::to_string(m_txDepth)).c_str());
+      if (r != SQLITE_OK) return Error(r, ERROR_CANTWRITE);
+    }
+    ++m_txDepth;
+    return ERROR_SUCCESS;
+  }
+
+  LONG EndTransaction(bool commit) {
+    --m_txDepth;
+    ++m_localCommits;  // whatever the outcome, cached reads of this thread may be stale
+    LONG rc = m_txError;
+    if (m_txDepth > 0) {
+      std::string name = "t" + std::to_string(m_txDepth);
+      if (rc == ERROR_SUCCESS && commit) {
+        int r = Exec(m_db, ("RELEASE " + name).c_str());
+        if (r != SQLITE_OK) rc = Error(r, ERROR_CANTWRITE);
+      }
+      if (rc != ERROR_SUCCESS || !commit) {
+        Exec(m_db, ("ROLLBACK TO " + name).c_str());
+        Exec(m_db, ("RELEASE " + name).c_str());
+      }
       return rc;
     }
-    m_classesId = classes;
-    return ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS && commit) {
+      int r = Exec(m_db, "COMMIT");
+      if (r != SQLITE_OK) rc = Error(r, ERROR_CANTWRITE);
+    }
+    if ((rc != ERROR_SUCCESS || !commit) && !sqlite3_get_autocommit(m_db)) Exec(m_db, "ROLLBACK");
+    m_txOwner = std::thread::id();
+    m_txError = ERROR_SUCCESS;
+    return rc;
+  }
+
+  // Gives back the lock levels that an open transaction of this thread holds,
+  // when the connection goes away under it.
+  void DropTransaction() {
+    if (m_txDepth == 0) return;
+    bool mine = m_txOwner.load() == std::this_thread::get_id();
+    int depth = m_txDepth;
+    m_txDepth = 0;
+    m_txError = ERROR_SUCCESS;
+    m_txOwner = std::thread::id();
+    if (mine)
+      for (int i = 0; i < depth; ++i) m_lock.unlock();
   }
 
   void Close() {
     FinalizeAll();
+    DropTransaction();  // closing rolls it back
     if (m_db) sqlite3_close(m_db);
     m_db = nullptr;
   }
@@ -255,7 +535,7 @@ class Store {
     return ERROR_SUCCESS;
   }
 
-  bool ReadOnly(int root) const { return m_readOnly[root]; }
+  bool ReadOnly(int root) const { return m_readOnly[root] || m_dbReadOnly; }
   void SetReadOnly(int root, bool value) { m_readOnly[root] = value; }
 
   bool KeyExists(int64_t id) {
@@ -271,27 +551,34 @@ class Store {
       id = q.Int(0);
       return ERROR_SUCCESS;
     }
-    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
+    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Error(rc, ERROR_CANTREAD);
   }
 
   LONG CreateChild(int64_t parent, std::u16string_view name, int64_t& id, bool* created) {
     LONG rc = FindChild(parent, name, id);
     if (created) *created = false;
     if (rc != ERROR_FILE_NOT_FOUND) return rc;
+    rc = InsertKey(parent, name, id);
+    if (rc == ERROR_SUCCESS && created) *created = true;
+    return rc;
+  }
+
+  LONG InsertKey(int64_t parent, std::u16string_view name, int64_t& id) {
     Query q(m_insertKey);
     q.Bind(1, parent).Bind(2, ZYT::WideToUtf8(name)).Bind(3, Fold(name));
     q.Bind(4, static_cast<int64_t>(name.size())).Bind(5, NowAsFileTime());
-    if (q.Step() != SQLITE_DONE) return ERROR_CANTWRITE;
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Error(rc, ERROR_CANTWRITE);
     id = sqlite3_last_insert_rowid(m_db);
-    if (created) *created = true;
     return ERROR_SUCCESS;
   }
 
-  // Walks a relative path below `from`; creates missing keys when asked.
+  // Walks a relative path below `from`; creates missing keys when asked, as
+  // deep as Windows allows (ERROR_INVALID_PARAMETER beyond).
   LONG Walk(int64_t from, std::u16string_view path, bool create, int64_t& id, bool* created) {
     if (!path.empty() && path.front() == u'\\') return ERROR_BAD_PATHNAME;
     id = from;
     if (created) *created = false;
+    int64_t depth = -1;  // of id, known once a key had to be made
     size_t pos = 0;
     while (pos < path.size()) {
       size_t end = path.find(u'\\', pos);
@@ -300,8 +587,18 @@ class Store {
       pos = end + 1;
       if (part.empty()) continue;
       if (part.size() > 255) return ERROR_INVALID_PARAMETER;
-      LONG rc = create ? CreateChild(id, part, id, created) : FindChild(id, part, id);
+      int64_t child = 0;
+      LONG rc = FindChild(id, part, child);
+      if (created) *created = false;
+      if (rc == ERROR_FILE_NOT_FOUND && create) {
+        if (depth < 0 && (rc = Depth(id, depth)) != ERROR_SUCCESS) return rc;
+        if (depth >= kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+        rc = InsertKey(id, part, child);
+        if (rc == ERROR_SUCCESS && created) *created = true;
+      }
       if (rc != ERROR_SUCCESS) return rc;
+      id = child;
+      if (depth >= 0) ++depth;
     }
     if (!create && id == from && !KeyExists(id)) return ERROR_KEY_DELETED;
     return ERROR_SUCCESS;
@@ -313,7 +610,7 @@ class Store {
     q.Bind(1, key).Bind(2, Fold(name));
     int rc = q.Step();
     if (rc != SQLITE_ROW) {
-      if (rc != SQLITE_DONE) return ERROR_CANTREAD;
+      if (rc != SQLITE_DONE) return Error(rc, ERROR_CANTREAD);
       return KeyExists(key) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
     if (type) *type = static_cast<DWORD>(q.Int(0));
@@ -334,7 +631,7 @@ class Store {
     Query q(m_setValue);
     q.Bind(1, key).Bind(2, ZYT::WideToUtf8(name)).Bind(3, Fold(name));
     q.Bind(4, static_cast<int64_t>(name.size())).Bind(5, type).BindBlob(6, data, cb);
-    if (q.Step() != SQLITE_DONE) return ERROR_CANTWRITE;
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Error(rc, ERROR_CANTWRITE);
     return Touch(key);
   }
 
@@ -342,15 +639,15 @@ class Store {
     if (!KeyExists(key)) return ERROR_KEY_DELETED;
     Query q(m_deleteValue);
     q.Bind(1, key).Bind(2, Fold(name));
-    if (q.Step() != SQLITE_DONE) return ERROR_CANTWRITE;
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Error(rc, ERROR_CANTWRITE);
     if (sqlite3_changes(m_db) == 0) return ERROR_FILE_NOT_FOUND;
     return Touch(key);
   }
 
   LONG Touch(int64_t key) {
     Query q(m_touch);
-    return q.Bind(1, NowAsFileTime()).Bind(2, key).Step() == SQLITE_DONE ? ERROR_SUCCESS
-                                                                          : ERROR_CANTWRITE;
+    int rc = q.Bind(1, NowAsFileTime()).Bind(2, key).Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : Error(rc, ERROR_CANTWRITE);
   }
 
   bool HasChildren(int64_t key) {
@@ -372,7 +669,7 @@ class Store {
       q.Bind(1, key);
       int rc;
       while ((rc = q.Step()) == SQLITE_ROW) ids.push_back(q.Int(0));
-      if (rc != SQLITE_DONE) return ERROR_CANTREAD;
+      if (rc != SQLITE_DONE) return Error(rc, ERROR_CANTREAD);
     }
     ids.push_back(key);
     // HKCR is a view of HKLM\SOFTWARE\Classes, which therefore stays.
@@ -381,11 +678,11 @@ class Store {
     for (int64_t id : ids) {
       {
         Query q(m_deleteKeyValues);
-        if (q.Bind(1, id).Step() != SQLITE_DONE) return ERROR_CANTWRITE;
+        if (int rc = q.Bind(1, id).Step(); rc != SQLITE_DONE) return Error(rc, ERROR_CANTWRITE);
       }
       if (id == key && !deleteKey) continue;
       Query q(m_deleteKeyRow);
-      if (q.Bind(1, id).Step() != SQLITE_DONE) return ERROR_CANTWRITE;
+      if (int rc = q.Bind(1, id).Step(); rc != SQLITE_DONE) return Error(rc, ERROR_CANTWRITE);
     }
     return deleteKey ? ERROR_SUCCESS : Touch(key);
   }
@@ -399,7 +696,7 @@ class Store {
       written = q.Int(1);
       return ERROR_SUCCESS;
     }
-    if (rc != SQLITE_DONE) return ERROR_CANTREAD;
+    if (rc != SQLITE_DONE) return Error(rc, ERROR_CANTREAD);
     return KeyExists(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
   }
 
@@ -413,7 +710,7 @@ class Store {
       row.data = q.Blob(2);
       return ERROR_SUCCESS;
     }
-    if (rc != SQLITE_DONE) return ERROR_CANTREAD;
+    if (rc != SQLITE_DONE) return Error(rc, ERROR_CANTREAD);
     return KeyExists(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
   }
 
@@ -421,22 +718,40 @@ class Store {
     if (!KeyExists(key)) return ERROR_KEY_DELETED;
     Query q(m_info);
     q.Bind(1, key);
-    if (q.Step() != SQLITE_ROW) return ERROR_CANTREAD;
+    if (int rc = q.Step(); rc != SQLITE_ROW) return Error(rc, ERROR_CANTREAD);
     for (int i = 0; i < 5; ++i) out[i] = static_cast<DWORD>(q.Int(i));
     written = q.Int(5);
     return ERROR_SUCCESS;
   }
 
-  // Runs body in one write transaction; rolls back unless it succeeds.
+  // Runs one write: in a transaction of its own, or inside this thread's open
+  // transaction as a savepoint, which undoes a failed write and nothing else.
   template <class Body>
   LONG Transaction(Body&& body) {
-    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-      return ERROR_CANTWRITE;
+    if (m_txDepth > 0) {
+      if (m_txError != ERROR_SUCCESS) return m_txError;
+      int r = Exec(m_db, "SAVEPOINT op");
+      if (r != SQLITE_OK) return Error(r, ERROR_CANTWRITE);
+      LONG rc = body();
+      if (rc == ERROR_SUCCESS && (r = Exec(m_db, "RELEASE op")) != SQLITE_OK) rc = Error(r, ERROR_CANTWRITE);
+      ++m_localCommits;
+      if (rc == ERROR_SUCCESS) return rc;
+      if (sqlite3_get_autocommit(m_db)) {
+        // SQLite gave up the whole transaction (a full disk, an I/O error):
+        // every later write of it fails alike, and so does its commit.
+        m_txError = rc;
+      } else {
+        Exec(m_db, "ROLLBACK TO op");
+        Exec(m_db, "RELEASE op");
+      }
+      return rc;
+    }
+    int r = Exec(m_db, "BEGIN IMMEDIATE");
+    if (r != SQLITE_OK) return Error(r, ERROR_CANTWRITE);
     LONG rc = body();
-    if (rc == ERROR_SUCCESS && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-      rc = ERROR_CANTWRITE;
+    if (rc == ERROR_SUCCESS && (r = Exec(m_db, "COMMIT")) != SQLITE_OK) rc = Error(r, ERROR_CANTWRITE);
     if (rc == ERROR_SUCCESS) ++m_localCommits;
-    if (rc != ERROR_SUCCESS) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS && !sqlite3_get_autocommit(m_db)) Exec(m_db, "ROLLBACK");
     return rc;
   }
 
@@ -453,10 +768,9 @@ class Store {
   static std::u16string Widen(const char* s) { return ZYT::Utf8ToWide(s); }
 
   void FinalizeAll() {
-    Statement* all[] = {&m_dataVersion, &m_findChild, &m_keyExists,   &m_insertKey,   &m_getValue,
-                        &m_setValue,  &m_touch,       &m_deleteValue, &m_enumKey,
-                        &m_enumValue, &m_hasChildren, &m_deleteKeyRow, &m_deleteKeyValues,
-                        &m_subtree,   &m_info};
+    Statement* all[] = {&m_dataVersion, &m_findChild, &m_keyExists,   &m_insertKey,       &m_getValue,
+                        &m_setValue,    &m_touch,     &m_deleteValue, &m_enumKey,         &m_enumValue,
+                        &m_hasChildren, &m_deleteKeyRow, &m_deleteKeyValues, &m_subtree, &m_depth, &m_info};
     for (Statement* s : all) {
       s->~Statement();
       new (s) Statement();
@@ -465,11 +779,11 @@ class Store {
 
   // In a forked child the parent's connection must not be touched; leave it.
   void Abandon() {
-    Statement* all[] = {&m_dataVersion, &m_findChild, &m_keyExists,   &m_insertKey,   &m_getValue,
-                        &m_setValue,  &m_touch,       &m_deleteValue, &m_enumKey,
-                        &m_enumValue, &m_hasChildren, &m_deleteKeyRow, &m_deleteKeyValues,
-                        &m_subtree,   &m_info};
+    Statement* all[] = {&m_dataVersion, &m_findChild, &m_keyExists,   &m_insertKey,       &m_getValue,
+                        &m_setValue,    &m_touch,     &m_deleteValue, &m_enumKey,         &m_enumValue,
+                        &m_hasChildren, &m_deleteKeyRow, &m_deleteKeyValues, &m_subtree, &m_depth, &m_info};
     for (Statement* s : all) new (s) Statement();
+    DropTransaction();
     m_db = nullptr;
   }
 
@@ -484,9 +798,15 @@ class Store {
   int64_t m_rootIds[kRootCount] = {};
   int64_t m_classesId = 0;
   bool m_readOnly[kRootCount] = {};
+  bool m_dbReadOnly = false;     // the file or its folder is not writable
+  bool m_foreignSchema = false;  // the file is a database of something else
+  std::string m_problem;
+  int m_txDepth = 0;
+  LONG m_txError = ERROR_SUCCESS;  // the open transaction was lost to this error
+  std::atomic<std::thread::id> m_txOwner;
   std::unordered_set<HKEY> m_handles;
   Statement m_dataVersion, m_findChild, m_keyExists, m_insertKey, m_getValue, m_setValue, m_touch, m_deleteValue,
-      m_enumKey, m_enumValue, m_hasChildren, m_deleteKeyRow, m_deleteKeyValues, m_subtree, m_info;
+      m_enumKey, m_enumValue, m_hasChildren, m_deleteKeyRow, m_deleteKeyValues, m_subtree, m_depth, m_info;
 };
 
 std::u16string_view View(LPCWSTR s) { return s ? std::u16string_view(s) : std::u16string_view(); }
@@ -521,6 +841,77 @@ bool GetRegistryStamp(RegistryStamp& stamp) {
   Store& s = Store::Instance();
   std::lock_guard guard(s.Lock());
   return s.Stamp(stamp);
+}
+
+LONG OpenRegistryStore(std::string& problem) {
+  Store& s = Store::Instance();
+  std::lock_guard guard(s.Lock());
+  LONG rc = s.Ensure();
+  problem = rc == ERROR_SUCCESS ? std::string() : s.Problem();
+  return rc;
+}
+
+bool RegistryStoreIsReadOnly() {
+  Store& s = Store::Instance();
+  std::lock_guard guard(s.Lock());
+  return s.Ensure() == ERROR_SUCCESS && s.DatabaseReadOnly();
+}
+
+LONG BeginRegistryTransaction() {
+  Store& s = Store::Instance();
+  s.Lock().lock();  // held until the matching commit or rollback
+  LONG rc = s.BeginTransaction();
+  if (rc != ERROR_SUCCESS) s.Lock().unlock();
+  return rc;
+}
+
+LONG CommitRegistryTransaction() {
+  Store& s = Store::Instance();
+  if (!s.OwnsTransaction()) return ERROR_INVALID_FUNCTION;
+  LONG rc = s.EndTransaction(true);
+  s.Lock().unlock();
+  return rc;
+}
+
+void RollbackRegistryTransaction() {
+  Store& s = Store::Instance();
+  if (!s.OwnsTransaction()) return;
+  s.EndTransaction(false);
+  s.Lock().unlock();
+}
+
+CRegistrySetupLock::~CRegistrySetupLock() {
+  if (m_fd >= 0) close(m_fd);  // closing releases the lock
+}
+
+LONG CRegistrySetupLock::Acquire(DWORD timeoutSeconds, std::string& problem) {
+  problem.clear();
+  if (m_fd >= 0) return ERROR_SUCCESS;
+  std::string path = RegistryStorePath() + ".lock";
+  MakeFolders(path.substr(0, path.find_last_of('/') + 1));
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    problem = path + ": " + (fd < 0 ? std::strerror(errno) : "is not a regular file");
+    if (fd >= 0) close(fd);
+    return ERROR_CANTOPEN;
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      problem = path + ": " + std::strerror(errno);
+      close(fd);
+      return ERROR_LOCK_VIOLATION;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      problem = path + ": still held by another set-up after " + std::to_string(timeoutSeconds) + " s";
+      close(fd);
+      return ERROR_TIMEOUT;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  m_fd = fd;
+  return ERROR_SUCCESS;
 }
 
 void SetRegistryRootReadOnly(HKEY root, bool readOnly) {

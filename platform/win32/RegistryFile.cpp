@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "platform/com/ComError.h"
+#include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -104,34 +107,68 @@ void ExportValue(std::string& out, const std::u16string& name, DWORD type, const
   }
 }
 
-LONG ExportKey(HKEY key, const std::u16string& fullName, std::string& out) {
+// A key's header line and its values.
+LONG ExportValues(HKEY key, const std::u16string& fullName, std::vector<WCHAR>& name, std::string& out) {
   out += "\n[" + ZYT::WideToUtf8(fullName) + "]\n";
   for (DWORD i = 0;; ++i) {
-    WCHAR name[16384];
-    DWORD cch = 16384, type = 0, cb = 0;
-    LONG rc = RegEnumValueW(key, i, name, &cch, nullptr, &type, nullptr, &cb);
+    DWORD cch = static_cast<DWORD>(name.size()), type = 0, cb = 0;
+    LONG rc = RegEnumValueW(key, i, name.data(), &cch, nullptr, &type, nullptr, &cb);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc != ERROR_SUCCESS) return rc;
     std::vector<BYTE> data(cb);
-    cch = 16384;
-    rc = RegEnumValueW(key, i, name, &cch, nullptr, &type, data.data(), &cb);
+    cch = static_cast<DWORD>(name.size());
+    rc = RegEnumValueW(key, i, name.data(), &cch, nullptr, &type, data.data(), &cb);
     if (rc != ERROR_SUCCESS) return rc;
     data.resize(cb);
-    ExportValue(out, std::u16string(name, cch), type, data);
-  }
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[256];
-    DWORD cch = 256;
-    LONG rc = RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc != ERROR_SUCCESS) return rc;
-    Key child;
-    rc = RegOpenKeyExW(key, name, 0, KEY_READ, child.put());
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = ExportKey(child.get(), fullName + u"\\" + std::u16string(name, cch), out);
-    if (rc != ERROR_SUCCESS) return rc;
+    ExportValue(out, std::u16string(name.data(), cch), type, data);
   }
   return ERROR_SUCCESS;
+}
+
+// The key and everything below it, parents before children. Keys nest as deep
+// as the store allows, so the walk keeps its own stack rather than the thread's.
+LONG ExportTree(HKEY top, const std::u16string& topName, std::string& out) {
+  struct Level {
+    Key owned;
+    HKEY key = nullptr;
+    std::u16string name;
+    DWORD next = 0;  // the next subkey to visit
+  };
+  std::vector<WCHAR> name(16384);
+  std::vector<std::unique_ptr<Level>> stack;
+  stack.push_back(std::make_unique<Level>());
+  stack.back()->key = top;
+  stack.back()->name = topName;
+  LONG rc = ExportValues(top, topName, name, out);
+  while (rc == ERROR_SUCCESS && !stack.empty()) {
+    Level& level = *stack.back();
+    DWORD cch = 256;
+    rc = RegEnumKeyExW(level.key, level.next, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) {
+      stack.pop_back();
+      rc = ERROR_SUCCESS;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS) break;
+    ++level.next;
+    auto child = std::make_unique<Level>();
+    rc = RegOpenKeyExW(level.key, name.data(), 0, KEY_READ, child->owned.put());
+    if (rc != ERROR_SUCCESS) break;
+    child->key = child->owned.get();
+    child->name = level.name + u"\\" + std::u16string(name.data(), cch);
+    rc = ExportValues(child->key, child->name, name, out);
+    stack.push_back(std::move(child));
+  }
+  return rc;
+}
+
+std::string Reason(LONG rc) {
+  std::u16string text = ZYT::SystemMessage(HRESULT_FROM_WIN32(static_cast<DWORD>(rc)));
+  while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r')) text.pop_back();
+  std::string reason = text.empty() ? "error " + std::to_string(rc) : ZYT::WideToUtf8(text);
+  if (rc == ERROR_ACCESS_DENIED && ZYT::RegistryStoreIsReadOnly())
+    reason += " (" + ZYT::RegistryStorePath() + " is read-only for this user)";
+  return reason;
 }
 
 std::string DecodeText(const std::string& raw) {
@@ -219,7 +256,7 @@ LONG RegExportKey(HKEY root, const std::u16string& subKey, std::string& text) {
   text = "Windows Registry Editor Version 5.00\n";
   std::u16string fullName = rootName;
   if (!subKey.empty()) fullName += u"\\" + subKey;
-  rc = ExportKey(key.get(), fullName, text);
+  rc = ExportTree(key.get(), fullName, text);
   if (rc == ERROR_SUCCESS) text += "\n";
   return rc;
 }
@@ -261,11 +298,18 @@ LONG RegImportText(const std::string& raw, std::string& error) {
     error = "line 1: not a registry file (expected \"Windows Registry Editor Version 5.00\")";
     return ERROR_BADDB;
   }
+  // The whole file is one transaction: other processes see the registry
+  // before it or after it, and a failure or a kill half-way leaves nothing.
+  CRegistryTransaction transaction;
+  if (transaction.Status() != ERROR_SUCCESS) {
+    error = "cannot write the registry: " + Reason(transaction.Status());
+    return transaction.Status();
+  }
   Key current;
   bool haveKey = false;
-  auto fail = [&](size_t i, const std::string& why) {
-    error = "line " + std::to_string(numbers[i]) + ": " + why;
-    return ERROR_BADDB;
+  auto fail = [&](size_t i, const std::string& why, LONG rc = ERROR_BADDB) {
+    error = "line " + std::to_string(numbers[i]) + ": " + why + (rc == ERROR_BADDB ? "" : ": " + Reason(rc));
+    return rc;
   };
   for (size_t i = first + 1; i < lines.size(); ++i) {
     std::string line = Trim(lines[i]);
@@ -281,11 +325,11 @@ LONG RegImportText(const std::string& raw, std::string& error) {
       haveKey = false;
       if (remove) {
         LONG rc = rest.empty() ? ERROR_ACCESS_DENIED : RegDeleteTreeW(root, rest.c_str());
-        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return fail(i, "cannot delete [" + name + "]");
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return fail(i, "cannot delete [" + name + "]", rc);
         continue;
       }
       LONG rc = RegCreateKeyExW(root, rest.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, current.put(), nullptr);
-      if (rc != ERROR_SUCCESS) return fail(i, "cannot create [" + name + "] (error " + std::to_string(rc) + ")");
+      if (rc != ERROR_SUCCESS) return fail(i, "cannot create [" + name + "]", rc);
       haveKey = true;
       continue;
     }
@@ -303,7 +347,7 @@ LONG RegImportText(const std::string& raw, std::string& error) {
     std::u16string wideName = Utf8ToWide(name);
     if (data == "-") {
       LONG rc = RegDeleteValueW(current.get(), wideName.c_str());
-      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return fail(i, "cannot delete value");
+      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return fail(i, "cannot delete value", rc);
       continue;
     }
     DWORD type;
@@ -344,7 +388,12 @@ LONG RegImportText(const std::string& raw, std::string& error) {
     }
     LONG rc = RegSetValueExW(current.get(), wideName.c_str(), 0, type, bytes.data(),
                              static_cast<DWORD>(bytes.size()));
-    if (rc != ERROR_SUCCESS) return fail(i, "cannot set value (error " + std::to_string(rc) + ")");
+    if (rc != ERROR_SUCCESS) return fail(i, "cannot set value", rc);
+  }
+  current.Reset();
+  if (LONG rc = transaction.Commit(); rc != ERROR_SUCCESS) {
+    error = "cannot commit the import: " + Reason(rc);
+    return rc;
   }
   return ERROR_SUCCESS;
 }

@@ -13,10 +13,13 @@
 
 namespace ZYT {
 
-// Exports the key path under root and everything below it. The key must exist.
+// Exports the key path under root and everything below it, at any depth. The
+// key must exist.
 LONG RegExportKey(HKEY root, const std::u16string& subKey, std::string& text);
-// Imports text; on a syntax error returns ERROR_BADDB and names the line in
-// `error`. Changes before the bad line stay (regedit behaves the same).
+// Imports text as one registry transaction: all of it or, on any error,
+// nothing. A syntax error returns ERROR_BADDB, a failed write the registry's
+// error (ERROR_ACCESS_DENIED, ERROR_DISK_FULL, ...); `error` names the line
+// and the cause.
 LONG RegImportText(const std::string& text, std::string& error);
 // Full names of the roots as regedit writes them; root from such a name.
 const char16_t* RegRootName(HKEY root);

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/Registry.h"
@@ -240,6 +242,58 @@ TEST_F(RegistryTest, WritersInTwoProcessesDoNotLoseEachOthersValues) {
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
                    nullptr);
   EXPECT_EQ(values, 2u * kPerProcess);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, TransactionsNestAndAnInnerRollbackUndoesOnlyItsOwn) {
+  HKEY key = Create(HKEY_CURRENT_USER, u"Tx");
+  {
+    ZYT::CRegistryTransaction outer;
+    ASSERT_EQ(outer.Status(), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, u"outer", 1), ERROR_SUCCESS);
+    {
+      ZYT::CRegistryTransaction kept;
+      EXPECT_EQ(SetDword(key, u"kept", 2), ERROR_SUCCESS);
+      EXPECT_EQ(kept.Commit(), ERROR_SUCCESS);
+    }
+    {
+      ZYT::CRegistryTransaction undone;
+      EXPECT_EQ(SetDword(key, u"undone", 3), ERROR_SUCCESS);
+      EXPECT_EQ(RegDeleteValueW(key, u"outer"), ERROR_SUCCESS);
+    }  // rolled back
+    EXPECT_EQ(RegQueryValueExW(key, u"undone", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExW(key, u"outer", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS)
+        << "the inner rollback brings back what it deleted";
+    EXPECT_EQ(outer.Commit(), ERROR_SUCCESS);
+    EXPECT_EQ(outer.Commit(), ERROR_INVALID_FUNCTION) << "committed once";
+  }
+  EXPECT_EQ(RegQueryValueExW(key, u"kept", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(ZYT::CommitRegistryTransaction(), ERROR_INVALID_FUNCTION) << "no transaction is open";
+  {
+    ZYT::CRegistryTransaction abandoned;
+    EXPECT_EQ(SetDword(key, u"abandoned", 4), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, u"Tx"), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(RegQueryValueExW(key, u"abandoned", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND)
+      << "a transaction never committed leaves the key as it was";
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, OtherThreadsNeverSeeATransactionThatIsRolledBack) {
+  HKEY key = Create(HKEY_CURRENT_USER, u"Tx");
+  LONG seen = ERROR_SUCCESS;
+  std::thread reader;
+  {
+    ZYT::CRegistryTransaction transaction;
+    ASSERT_EQ(transaction.Status(), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, u"v", 7), ERROR_SUCCESS);
+    // The reader asks while the value is written but not committed; it must
+    // wait for the outcome rather than read the open transaction.
+    reader = std::thread([&] { seen = RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, nullptr); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a chance to read too early
+  }
+  reader.join();
+  EXPECT_EQ(seen, ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
 }
 

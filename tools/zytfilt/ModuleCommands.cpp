@@ -1,4 +1,5 @@
 // zytfilt register | unregister | setup: modules' entry points and a machine's first set-up.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/indexer/Catalogs.h"
 #include "platform/xml/XmlDocument.h"
 #include "platform/com/ComError.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
@@ -45,6 +47,40 @@ std::string Describe(HRESULT hr) {
   return Hex(hr) + " (" + message + ")" + (described.empty() ? "" : ": " + described);
 }
 
+// Failures that lie with the registry file rather than with a module.
+std::string RegistryBlame(HRESULT hr) {
+  for (DWORD code : {ERROR_DISK_FULL, ERROR_BADDB, ERROR_CANTWRITE, ERROR_BUSY})
+    if (hr == HRESULT_FROM_WIN32(code)) return " writing " + ZYT::RegistryStorePath();
+  if (hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) && ZYT::RegistryStoreIsReadOnly())
+    return " (" + ZYT::RegistryStorePath() + " is read-only for this user)";
+  return {};
+}
+
+// The registry must open before anything is blamed on a module.
+bool RegistryOpens() {
+  std::string problem;
+  if (ZYT::OpenRegistryStore(problem) == ERROR_SUCCESS) return true;
+  std::fprintf(stderr, "zytfilt: %s\n", problem.c_str());
+  return false;
+}
+
+// Machine-wide registry changes take turns with every other process's.
+bool LockForSetup(ZYT::CRegistrySetupLock& lock) {
+  if (!RegistryOpens()) return false;
+  if (ZYT::RegistryStoreIsReadOnly()) {
+    std::fprintf(stderr, "zytfilt: %s: is read-only for this user; it can be read but not set up\n",
+                 ZYT::RegistryStorePath().c_str());
+    return false;
+  }
+  DWORD wait = std::clamp<DWORD>(ZYT::GetLimit(u"SetupLockWaitSeconds", 300), 1, 86400);
+  std::string problem;
+  if (lock.Acquire(wait, problem) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt: cannot lock the machine for set-up: %s\n", problem.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ModuleDirectory() {
@@ -75,10 +111,15 @@ int CallEntryPoint(const std::string& module, const char* entryPoint, bool quiet
     FreeLibrary(handle);
     return 1;
   }
-  HRESULT hr = entry();
+  // One module's registration is one registry transaction: other processes
+  // see the module registered as before or as after, never half-way.
+  ZYT::CRegistryTransaction transaction;
+  HRESULT hr = transaction.Status() == ERROR_SUCCESS ? entry() : HRESULT_FROM_WIN32(transaction.Status());
+  if (SUCCEEDED(hr)) hr = HRESULT_FROM_WIN32(transaction.Commit());
   FreeLibrary(handle);
   if (FAILED(hr)) {
-    std::fprintf(stderr, "zytfilt: %s: %s failed: %s\n", path.c_str(), entryPoint, Describe(hr).c_str());
+    std::fprintf(stderr, "zytfilt: %s: %s failed: %s%s\n", path.c_str(), entryPoint, Describe(hr).c_str(),
+                 RegistryBlame(hr).c_str());
     return 1;
   }
   if (!quiet) std::printf("%s: %s succeeded\n", path.c_str(), entryPoint);
@@ -90,6 +131,8 @@ int RunRegisterCommand(const std::vector<std::string>& args, bool doRegister) {
     std::fputs(kRegisterUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
+  ZYT::CRegistrySetupLock lock;
+  if (!LockForSetup(lock)) return 1;
   return CallEntryPoint(args[0], doRegister ? "DllRegisterServer" : "DllUnregisterServer", false);
 }
 
@@ -153,6 +196,8 @@ int SetUpProduct() {
   return 0;
 }
 
+int SetUpMachine(bool quiet, bool product);
+
 }  // namespace
 
 int RunSetupCommand(const std::vector<std::string>& args) {
@@ -166,13 +211,17 @@ int RunSetupCommand(const std::vector<std::string>& args) {
       return help ? 0 : 2;
     }
   }
-  int rc = Setup(false);
-  return rc == 0 && product ? SetUpProduct() : rc;
+  return SetUpMachine(false, product);
 }
 
-int Setup(bool quiet) {
+int Setup(bool quiet) { return SetUpMachine(quiet, false); }
+
+namespace {
+
+// The setting up that every machine needs: the components, the settings and
+// the filter module.
+int SetUpModules(std::u16string& settings) {
   if (CallEntryPoint("zytcomponents", "DllRegisterServer", true) != 0) return 1;
-  std::u16string settings;
   try {
     auto server = ZYT::CreateSettingsServer();
     BSTR path = nullptr;
@@ -184,7 +233,30 @@ int Setup(bool quiet) {
     std::fprintf(stderr, "zytfilt: the settings cannot be prepared: %s\n", Describe(e.Error()).c_str());
     return 1;
   }
-  if (CallEntryPoint("zytfilters", "DllRegisterServer", true) != 0) return 1;
+  return CallEntryPoint("zytfilters", "DllRegisterServer", true);
+}
+
+// Several set-ups at once (first dumps on a new machine, say) take turns, and
+// each is one registry transaction, so a reader sees the machine before or
+// after a set-up and nothing in between.
+int SetUpMachine(bool quiet, bool product) {
+  ZYT::CRegistrySetupLock lock;
+  if (!LockForSetup(lock)) return 1;
+  ZYT::CRegistryTransaction transaction;
+  if (transaction.Status() != ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt: cannot write %s: %s\n", ZYT::RegistryStorePath().c_str(),
+                 Describe(HRESULT_FROM_WIN32(transaction.Status())).c_str());
+    return 1;
+  }
+  std::u16string settings;
+  int rc = SetUpModules(settings);
+  if (rc == 0 && product) rc = SetUpProduct();
+  if (rc != 0) return rc;
+  if (LONG commit = transaction.Commit(); commit != ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt: cannot write %s: %s\n", ZYT::RegistryStorePath().c_str(),
+                 Describe(HRESULT_FROM_WIN32(commit)).c_str());
+    return 1;
+  }
   if (!quiet) {
     std::printf("registry: %s\n", ZYT::RegistryStorePath().c_str());
     std::printf("settings: %s\n", ZYT::WideToUtf8(settings).c_str());
@@ -192,3 +264,5 @@ int Setup(bool quiet) {
   }
   return 0;
 }
+
+}  // namespace

@@ -1,4 +1,5 @@
 // zytfilt reg: the machine's registry in the REGEDIT text format.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -6,7 +7,10 @@
 #include <sstream>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/win32/RegistryFile.h"
+#include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "tools/zytfilt/Commands.h"
 
@@ -38,6 +42,7 @@ std::string ErrorText(LONG rc) {
     case ERROR_FILE_NOT_FOUND: return "not found";
     case ERROR_ACCESS_DENIED: return "access denied";
     case ERROR_CANTOPEN: return "cannot open the registry file";
+    case ERROR_DISK_FULL: return "the disk is full";
     default: return "error " + std::to_string(rc);
   }
 }
@@ -108,6 +113,7 @@ int RunRegCommand(const std::vector<std::string>& args) {
     std::fputs(kRegUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
+  if (std::string problem; ZYT::OpenRegistryStore(problem) != ERROR_SUCCESS) return Fail(problem);
   if (args[0] == "export") {
     HKEY root;
     std::u16string rest;
@@ -129,11 +135,16 @@ int RunRegCommand(const std::vector<std::string>& args) {
     if (args[1] == "-") {
       buffer << std::cin.rdbuf();
     } else {
+      // A FIFO or device could block or never end; stdin is '-'.
+      struct stat st;
+      if (stat(args[1].c_str(), &st) != 0) return Fail("cannot read " + args[1] + ": " + std::strerror(errno));
+      if (!S_ISREG(st.st_mode)) return Fail(args[1] + ": not a regular file (use '-' to read standard input)");
       std::ifstream in(args[1], std::ios::binary);
       if (!in) return Fail("cannot read " + args[1]);
       buffer << in.rdbuf();
     }
     std::string error;
+    // Nothing of a file that fails is imported; the message names its line.
     if (ZYT::RegImportText(buffer.str(), error) != ERROR_SUCCESS) return Fail(args[1] + ": " + error);
     return 0;
   }
