@@ -83,7 +83,7 @@ HRESULT OpenFilter(const Options& options, const std::u16string& path, ZYT::ComP
 
 void PrintJsonChunk(const std::string& file, const ZYT::WalkedChunk& c) {
   const STAT_CHUNK& s = c.stat;
-  std::string line = "{\"file\":" + ZYT::JsonString(ZYT::Utf8ToWide(file)) + ",\"id\":" + std::to_string(s.idChunk) +
+  std::string line = "{\"file\":" + ZYT::JsonString(ZYT::PosixNameToWide(file)) + ",\"id\":" + std::to_string(s.idChunk) +
                      ",\"breakType\":" + std::to_string(s.breakType) + ",\"flags\":\"" +
                      ((s.flags & CHUNK_TEXT) ? "text" : "value") + "\",\"locale\":" + std::to_string(s.locale) +
                      ",\"propset\":\"" + ZYT::WideToUtf8(ZYT::GuidToString(s.attribute.guidPropSet)) + "\",";
@@ -121,8 +121,9 @@ void PrintTextChunk(const ZYT::WalkedChunk& c) {
 
 // Prints one file's chunks; false when it could not be filtered.
 bool DumpFile(const Options& options, const std::string& file) {
-  // Filters and the programs they ask (the monitor) get an absolute path.
-  std::u16string path = ZYT::Utf8ToWide(file);
+  // Filters and the programs they ask (the monitor) get an absolute path; a
+  // name that is not UTF-8 keeps its bytes (PosixNameToWide).
+  std::u16string path = ZYT::PosixNameToWide(file);
   if (!file.empty() && file[0] != '/') {
     WCHAR cwd[4096];
     DWORD n = GetCurrentDirectoryW(4096, cwd);
