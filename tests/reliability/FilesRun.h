@@ -25,7 +25,7 @@ struct FilesRunResult {
 // argv goes to exec as bytes, so names that are not UTF-8 reach zytfilt as
 // they are. HOME and XDG_DATA_HOME point into the test's folder.
 inline FilesRunResult RunZytfilt(const MachineTest& test, const std::vector<std::string>& arguments,
-                                 int watchdogSeconds = 30) {
+                                 int watchdogSeconds = 20) {
   FilesRunResult result;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return result;
