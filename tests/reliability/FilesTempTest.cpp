@@ -4,14 +4,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "filters/items/MonitorRequest.h"
 #include "framework/PathUtilities.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
+#include "platform/win32/Pipes.h"
+#include "platform/win32/Sync.h"
 #include "tests/reliability/FilesRun.h"
+#include "tools/zyt-monitor/MonitorItems.h"
 
 namespace ZYT {
 namespace {
@@ -101,6 +106,62 @@ TEST_F(FilesTempTest, NamesFromManyThreadsAreDistinctAndUnforeseeable) {
     EXPECT_LT(neighbours, kEach / 4) << "thread " << t << ": the next name follows from the last";
   }
   EXPECT_EQ(all.size(), size_t{2 * kThreads * kEach});
+}
+
+// The message filter's copy of a mail, seen from the monitor's side while
+// the filter waits for it: this test answers the request itself.
+class FilesMailCopyTest : public Test::MachineTest {};
+
+TEST_F(FilesMailCopyTest, TheMessageFiltersCopyIsPrivateWhileItExists) {
+  ASSERT_EQ(ZYT::Test::RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+  ASSERT_EQ(ZYT::Test::RegisterModule(ZYT_FILTERS_MODULE), S_OK);
+  WriteBytes(SettingsPath(), "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
+  WriteBytes(PathIn("mail.eml"), "From: ann@example.org\r\nSubject: Minutes\r\n\r\nAgenda\r\n");
+  WriteBytes(PathIn("msg.qhm"), "message: mail.eml\n");
+
+  HANDLE pipe = CreateNamedPipeW(kMessageServerPipe, PIPE_ACCESS_DUPLEX,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                 CMonitorRequest::kRecordSize, CMonitorRequest::kRecordSize, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  HANDLE running = CreateEventW(nullptr, FALSE, FALSE, kMessageServerEvent);
+  ASSERT_NE(running, nullptr);
+  SetEvent(running);
+  std::atomic<bool> served{false};
+  mode_t copyMode = 0;
+  std::string copy;
+  std::thread server([&] {
+    if (!ConnectNamedPipe(pipe, nullptr)) return;
+    BYTE record[CMonitorRequest::kRecordSize] = {};
+    DWORD read = 0;
+    HRESULT result = E_INVALIDARG;
+    if (ReadFile(pipe, record, sizeof record, &read, nullptr) && read == sizeof record) {
+      CMonitorRequest::Request request = CMonitorRequest::Parse(record);
+      copy = ToPosixPath(request.target.c_str());
+      struct stat st;
+      if (stat(copy.c_str(), &st) == 0) copyMode = st.st_mode & 07777;
+      result = ZytMonitor::ProduceMessage(ToPosixPath(request.source.c_str()), copy);
+    }
+    CMonitorRequest::SetResult(record, result);
+    DWORD written = 0;
+    WriteFile(pipe, record, sizeof record, &written, nullptr);
+    DisconnectNamedPipe(pipe);
+    served = true;
+  });
+  ZYT::Test::FilesRunResult r = ZYT::Test::RunZytfilt(*this, {"dump", "--json", PathIn("msg.qhm")});
+  if (!served) CMonitorRequest::FetchMessage(u"/", u"/", 1, 0);  // lets the server thread end
+  server.join();
+  CloseHandle(pipe);
+  CloseHandle(running);
+  ASSERT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"data\":\"Minutes\""), std::string::npos) << r.out;
+  ASSERT_TRUE(served) << "the message filter never asked for the message";
+  EXPECT_EQ(copy.rfind(PathIn("repo/temp/"), 0), 0u) << copy;
+  EXPECT_EQ(copyMode, 0600u) << "the copy of the mail, while the filter had it";
+  struct stat st;
+  ASSERT_EQ(stat(PathIn("repo/temp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u) << "the folder made for the copies";
+  EXPECT_TRUE(ListDir(PathIn("repo/temp")).empty()) << "no copy is left";
 }
 
 }  // namespace
