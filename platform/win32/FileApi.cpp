@@ -98,7 +98,6 @@ DWORD Win32ErrorFromErrno(int error, const char* path) {
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENXIO: return ERROR_ACCESS_DENIED;  // a socket, or a FIFO nobody reads
-    case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;  // a lease held by another process
     case ELOOP: return ERROR_INVALID_NAME;
     default: return ERROR_INVALID_PARAMETER;
   }
@@ -125,7 +124,8 @@ int OpenChecked(const std::string& path, int flags, mode_t mode, bool allowDirec
   }
   int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
   if (fd < 0) {
-    error = Win32ErrorFromErrno(errno, path.c_str());
+    // EWOULDBLOCK: another process holds a lease and would have made us wait.
+    error = errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(errno, path.c_str());
     return -1;
   }
   if (fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !(allowDirectory && S_ISDIR(st.st_mode)))) {
