@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include "catalogproxy/ProductServices.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/ComVariant.h"
+#include "platform/com/ObjBase.h"
 #include "platform/indexer/FilterWalk.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
@@ -68,6 +72,26 @@ TEST_F(FilesNamesTest, DumpFiltersAndReportsAFileNamedInLatin1) {
   }
   EXPECT_GE(lines, 2u);
   EXPECT_NE(r.out.find("\"text\":\"hello from a Latin-1 name"), std::string::npos) << r.out;
+}
+
+// The catalog proxy asks the thumbnail service for an item id per path; two
+// names that differ only in bytes that are not UTF-8 are two items.
+TEST_F(FilesNamesTest, ItemIdsTellNamesApartByTheirBytes) {
+  setenv("ZYT_THUMBNAILS", PathIn("thumbs.db").c_str(), 1);
+  ASSERT_EQ(ZYT::Test::RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+  ComPtr<IThumbnailService> service;
+  ASSERT_EQ(CoCreateInstance(CLSID_ThumbnailService, nullptr, CLSCTX_ALL, uuidof<IThumbnailService>(),
+                             service.put_void()),
+            S_OK);
+  auto id = [&](const char16_t* path) {
+    CBstr result;
+    EXPECT_EQ(service->ItemId(CBstr(path).get(), CBstr(u"local").get(), 0, result.put()), S_OK);
+    return result.str();
+  };
+  std::u16string latin1 = id(u"/home/ann/caf\xdce9.txt");
+  EXPECT_NE(latin1, id(u"/home/ann/caf\xdce8.txt"));
+  EXPECT_EQ(latin1, id(u"/home/ann/caf\xdce9.txt")) << "and the same name keeps its id";
+  unsetenv("ZYT_THUMBNAILS");
 }
 
 TEST(FilesJsonTest, LoneSurrogatesAreEscapedAndPairsKept) {
