@@ -134,6 +134,7 @@ TEST_F(FilesFifoTest, CopiesParsersAndTheMonitorRefuseFifos) {
   EXPECT_EQ(LoadLibraryExW(FromPosixPath(MakeFifo("module.dll.so")).c_str(), nullptr,
                            LOAD_LIBRARY_AS_DATAFILE),
             nullptr);
+  EXPECT_EQ(LoadLibraryW(FromPosixPath(PathIn("module.dll.so")).c_str()), nullptr) << "nor is it loaded as code";
 
   // The monitor follows paths written in item documents; one may name a FIFO.
   WriteBytes(PathIn("mail.qhm"), "message: " + MakeFifo("mail.eml") + "\n");
