@@ -1,7 +1,6 @@
 #include "components/ContentTypeService.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -9,6 +8,7 @@
 
 #include "framework/PathUtilities.h"
 #include "framework/RegistryKey.h"
+#include "platform/win32/FileApi.h"
 #include "platform/com/ComVariant.h"
 #include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
@@ -66,7 +66,10 @@ class MimeGlobs {
         if (!dir.empty()) dirs.push_back(dir + "/mime");
     }
     for (const std::string& dir : dirs) {
-      std::ifstream in(dir + "/globs2");
+      std::string text;
+      DWORD error = ERROR_SUCCESS;
+      if (!ZYT::ReadRegularFile(dir + "/globs2", text, error)) continue;
+      std::istringstream in(text);
       std::string line;
       while (std::getline(in, line)) {
         // weight:type:*.ext (simple extension globs only)

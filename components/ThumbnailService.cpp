@@ -100,7 +100,9 @@ HRESULT CThumbnailService::ItemId(BSTR path, BSTR catalogType, LONG forceThumbna
   return ZYT::ComBoundary("ItemId", [&]() -> HRESULT {
     if (!itemId) return E_POINTER;
     *itemId = nullptr;
-    std::string file = ZYT::WideToUtf8(path ? path : u""), type = ZYT::WideToUtf8(catalogType ? catalogType : u"");
+    // The path's own bytes, so that two names differing only in bytes that are
+    // not UTF-8 keep two ids.
+    std::string file = ZYT::WideToPosixName(path ? path : u""), type = ZYT::WideToUtf8(catalogType ? catalogType : u"");
     if (file.empty()) return E_INVALIDARG;
     Database& database = TheDatabase();
     std::lock_guard<std::mutex> guard(database.Lock());

@@ -1,7 +1,6 @@
 #include "framework/PathUtilities.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Resources.h"
@@ -140,7 +139,9 @@ bool CreateDirectoryTree(const std::u16string& path) {
   if (IsDirectory(path)) return true;
   std::u16string parent = DirectoryOf(path);
   if (!parent.empty() && parent != path && !CreateDirectoryTree(parent)) return false;
-  CreateDirectoryW(path.c_str(), nullptr);
+  // The module makes folders only for its own data and temporary files,
+  // which hold copies of the user's mail and items: no one else's to read.
+  CreateDirectoryW(path.c_str(), OwnerOnlySecurity());
   return IsDirectory(path);
 }
 
@@ -193,17 +194,18 @@ std::u16string MakeUniqueTempPath(const std::u16string& directory, const std::u1
   }
   std::u16string pre = prefix.empty() ? u"tmp" : prefix;
   std::u16string ext = extension.empty() ? u"tmp" : extension;
-  std::srand(GetTickCount());
-  const unsigned start = static_cast<unsigned>(std::rand()) & 0xFFFF;
+  // Unpredictable, and safe from any thread (rand() is neither).
+  const unsigned start = UnpredictableNumber() & 0xFFFF;
   unsigned number = start;
   do {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%04x", number);
     std::u16string path = MakePath(dir, pre + Utf8ToWide(hex), ext);
     if (makeDirectory) {
-      if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+      if (CreateDirectoryW(path.c_str(), OwnerOnlySecurity())) return path;
     } else {
-      HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE h =
+          CreateFileW(path.c_str(), GENERIC_WRITE, 0, OwnerOnlySecurity(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
         return path;

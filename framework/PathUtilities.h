@@ -25,7 +25,8 @@ std::u16string ModuleFileName(HMODULE module = nullptr);
 bool IsDirectory(const std::u16string& path);
 bool IsWindowsXPOrLater();
 
-// Creates the folder and its missing parents; whether it now is a folder.
+// Creates the folder and its missing parents, each for its owner only (0700);
+// whether it now is a folder. Folders that exist are left as they are.
 bool CreateDirectoryTree(const std::u16string& path);
 // The product's application-data folder ("Halvorine\Orrery" under the user's
 // or the machine's), created when asked; the executable's folder, in lower
@@ -33,8 +34,9 @@ bool CreateDirectoryTree(const std::u16string& path);
 std::u16string GetAppDataFolder(bool perUser, bool create);
 void DeleteDirectoryContents(const std::u16string& directory, const std::u16string& pattern, bool removeDirectory,
                              bool removeSubdirectories, bool recurse, bool includeReadOnly);
-// A new empty file (or folder) named prefix + four hex digits + "." + extension;
-// empty when all 65536 names are taken.
+// A new empty file (or folder) named prefix + four hex digits + "." + extension,
+// for its owner only (0600, a folder 0700), the number starting at an
+// unpredictable one; empty when all 65536 names are taken. Any thread.
 std::u16string MakeUniqueTempPath(const std::u16string& directory = {}, const std::u16string& prefix = u"tmp",
                                   const std::u16string& extension = u"tmp", bool makeDirectory = false);
 // A resource of a module file as text (UTF-8 bytes widened); empty when the

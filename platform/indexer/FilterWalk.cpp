@@ -27,23 +27,42 @@ std::string Signed(int64_t v) { return std::to_string(v); }
 
 std::string JsonString(std::u16string_view text) {
   std::string out = "\"";
-  for (char c : WideToUtf8(text)) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += c;
-        }
+  auto escape = [&out](unsigned unit) {
+    char esc[8];
+    std::snprintf(esc, sizeof esc, "\\u%04x", unit);
+    out += esc;
+  };
+  size_t run = 0;  // start of the text not yet written
+  auto flush = [&](size_t end) {
+    for (char c : WideToUtf8(text.substr(run, end - run))) {
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+          if (static_cast<unsigned char>(c) < 0x20)
+            escape(static_cast<unsigned char>(c));
+          else
+            out += c;
+      }
+    }
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;  // a pair is a character; UTF-8 holds it
+    } else if (high || low) {
+      // A lone surrogate (a file name's byte that is not UTF-8, U+DC80..U+DCFF)
+      // has no UTF-8 form; JSON's escape keeps it, and the output valid.
+      flush(i);
+      escape(c);
+      run = i + 1;
     }
   }
+  flush(text.size());
   return out + "\"";
 }
 

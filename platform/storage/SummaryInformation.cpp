@@ -9,10 +9,13 @@
 #include <gsf/gsf-msole-utils.h>
 #include <gsf/gsf-utils.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <mutex>
 
+#include "platform/win32/FileApi.h"
 #include "platform/win32/WinError.h"
 
 namespace ZYT {
@@ -70,17 +73,26 @@ bool IsCompoundFileSignature(std::string_view firstBytes) {
 
 HRESULT ReadSummaryKeywords(const std::string& posixPath, std::u16string& keywords) {
   keywords.clear();
+  DWORD error = ERROR_SUCCESS;
+  int fd = OpenRegularFile(posixPath, error);
+  if (fd < 0) return HRESULT_FROM_WIN32(error);
+  FILE* file = fdopen(fd, "rb");
+  if (!file) {
+    close(fd);
+    return E_OUTOFMEMORY;
+  }
   char head[8] = {};
-  FILE* file = std::fopen(posixPath.c_str(), "rb");
-  if (!file) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   size_t n = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
-  if (!IsCompoundFileSignature(std::string_view(head, n))) return S_FALSE;
+  if (!IsCompoundFileSignature(std::string_view(head, n))) {
+    std::fclose(file);
+    return S_FALSE;
+  }
+  std::rewind(file);
   InitOnce();
-  GError* error = nullptr;
-  GPtr<GsfInput> input(gsf_input_stdio_new(posixPath.c_str(), &error));
+  // The storage reader gets the descriptor checked above, never the path again.
+  GPtr<GsfInput> input(gsf_input_stdio_new_FILE(posixPath.c_str(), file, FALSE));
   if (!input) {
-    if (error) g_error_free(error);
+    std::fclose(file);
     return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   }
   return KeywordsOf(input.get(), keywords);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,8 +11,11 @@
 #include <memory>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -93,9 +97,91 @@ DWORD Win32ErrorFromErrno(int error, const char* path) {
     case EBADF: return ERROR_INVALID_HANDLE;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EPIPE: return ERROR_BROKEN_PIPE;
+    case ENXIO: return ERROR_ACCESS_DENIED;  // a socket, or a FIFO nobody reads
     case ELOOP: return ERROR_INVALID_NAME;
     default: return ERROR_INVALID_PARAMETER;
   }
+}
+
+namespace {
+// Its address tells OwnerOnlySecurity's attributes from a caller's own.
+char g_ownerOnlyTag;
+SECURITY_ATTRIBUTES g_ownerOnly{sizeof(SECURITY_ATTRIBUTES), &g_ownerOnlyTag, FALSE};
+
+bool IsOwnerOnly(const SECURITY_ATTRIBUTES* attributes) {
+  return attributes && attributes->lpSecurityDescriptor == &g_ownerOnlyTag;
+}
+
+// Opening a FIFO waits for a writer, a device may act on being opened, and a
+// file can be swapped for either between a stat and an open: the type is
+// checked before, the open never waits (O_NONBLOCK), and the descriptor's own
+// type is checked after.
+int OpenChecked(const std::string& path, int flags, mode_t mode, bool allowDirectory, DWORD& error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !(allowDirectory && S_ISDIR(st.st_mode))) {
+    error = ERROR_ACCESS_DENIED;
+    return -1;
+  }
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) {
+    // EWOULDBLOCK: another process holds a lease and would have made us wait.
+    error = errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(errno, path.c_str());
+    return -1;
+  }
+  if (fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !(allowDirectory && S_ISDIR(st.st_mode)))) {
+    close(fd);
+    error = ERROR_ACCESS_DENIED;
+    return -1;
+  }
+  int status = fcntl(fd, F_GETFL);
+  if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
+LPSECURITY_ATTRIBUTES OwnerOnlySecurity() { return &g_ownerOnly; }
+
+int OpenRegularFile(const std::string& posixPath, DWORD& error) {
+  return OpenChecked(posixPath, O_RDONLY, 0, false, error);
+}
+
+bool ReadRegularFile(const std::string& posixPath, std::string& bytes, DWORD& error, size_t maxBytes) {
+  bytes.clear();
+  int fd = OpenRegularFile(posixPath, error);
+  if (fd < 0) return false;
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = Win32ErrorFromErrno(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    if (static_cast<size_t>(n) > maxBytes - data.size()) {
+      error = ERROR_FILE_TOO_LARGE;
+      close(fd);
+      return false;
+    }
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  bytes = std::move(data);
+  return true;
+}
+
+uint32_t UnpredictableNumber() {
+  uint32_t value = 0;
+  if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value)) return value;
+  // Only before the kernel's pool is ready: an engine of this thread, seeded
+  // from what differs between threads and runs.
+  thread_local std::mt19937 engine(static_cast<uint32_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^
+      std::hash<std::thread::id>()(std::this_thread::get_id()) ^ reinterpret_cast<uintptr_t>(&value)));
+  return engine();
 }
 
 }  // namespace ZYT
@@ -254,7 +340,7 @@ void FillFindData(const std::string& path, const std::string& name, const struct
     data.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
     data.nFileSizeLow = static_cast<DWORD>(st.st_size);
   }
-  std::u16string wide = ZYT::Utf8ToWide(name);
+  std::u16string wide = ZYT::PosixNameToWide(name);
   size_t n = std::min<size_t>(wide.size(), MAX_PATH - 1);
   std::memcpy(data.cFileName, wide.data(), n * sizeof(WCHAR));
 }
@@ -308,19 +394,21 @@ BOOL CloseHandle(HANDLE handle) {
   return TRUE;
 }
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
   std::string path;
   if (!Map(fileName, path)) return INVALID_HANDLE_VALUE;
   bool wantRead = desiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA);
   bool wantWrite = desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA);
+  bool allowDirectory = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
   struct stat st;
   bool exists = stat(path.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode) && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) {
+  // A FIFO, socket or device is no file here, whatever its name says.
+  if (exists && !S_ISREG(st.st_mode) && !(S_ISDIR(st.st_mode) && allowDirectory)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  int flags = O_CLOEXEC;
+  int flags = 0;
   switch (creationDisposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
     case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
@@ -352,12 +440,22 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTR
     flags |= O_WRONLY;
   else
     flags |= O_RDONLY;
-  if (exists && S_ISDIR(st.st_mode)) flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0 && errno == EACCES && !wantRead && !wantWrite && exists)
+  if (exists && S_ISDIR(st.st_mode)) flags = O_RDONLY | O_DIRECTORY;
+  // A temporary file is its owner's alone from the moment it exists.
+  mode_t mode = ZYT::IsOwnerOnly(securityAttributes) ? 0600 : 0666;
+  DWORD error = ERROR_SUCCESS;
+  int fd = ZYT::OpenChecked(path, flags, mode, allowDirectory, error);
+  if (fd < 0 && error == ERROR_ACCESS_DENIED && errno == EACCES && !wantRead && !wantWrite && exists) {
+    // Attributes and times only: a path descriptor, which opens nothing.
     fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+    struct stat opened;
+    if (fd >= 0 && (fstat(fd, &opened) != 0 || (!S_ISREG(opened.st_mode) && !S_ISDIR(opened.st_mode)))) {
+      close(fd);
+      fd = -1;
+    }
+  }
   if (fd < 0) {
-    FailErrno(path.c_str());
+    SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   if (!exists && (flagsAndAttributes & kDosMask)) ApplyAttributes(path, flagsAndAttributes & kDosMask);
@@ -483,12 +581,13 @@ BOOL DeleteFileW(LPCWSTR fileName) {
 BOOL CopyFileW(LPCWSTR existing, LPCWSTR target, BOOL failIfExists) {
   std::string from, to;
   if (!Map(existing, from) || !Map(target, to)) return FALSE;
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return FailErrno(from.c_str());
+  DWORD error = ERROR_SUCCESS;
+  int in = ZYT::OpenRegularFile(from, error);
+  if (in < 0) return Fail(error);
   struct stat st;
-  if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(in, &st) != 0) {
     close(in);
-    return Fail(ERROR_ACCESS_DENIED);
+    return FailErrno();
   }
   struct stat tst;
   if (stat(to.c_str(), &tst) == 0) {
@@ -496,23 +595,26 @@ BOOL CopyFileW(LPCWSTR existing, LPCWSTR target, BOOL failIfExists) {
       close(in);
       return Fail(ERROR_FILE_EXISTS);
     }
-    if (S_ISDIR(tst.st_mode) || IsReadOnly(to)) {
+    if (!S_ISREG(tst.st_mode) || IsReadOnly(to)) {
       close(in);
       return Fail(ERROR_ACCESS_DENIED);
     }
   }
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0),
-                 st.st_mode & 0777 ? (st.st_mode & 0777) | S_IWUSR : 0666);
+  int out = ZYT::OpenChecked(to, O_WRONLY | O_CREAT | O_TRUNC | (failIfExists ? O_EXCL : 0),
+                             st.st_mode & 0777 ? (st.st_mode & 0777) | S_IWUSR : 0666, false, error);
   if (out < 0) {
     close(in);
-    return FailErrno(to.c_str());
+    return Fail(error);
   }
   bool ok = CopyContents(in, out);
   int savedErrno = errno;
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (ok) futimens(out, times);
   close(in);
-  close(out);
+  if (close(out) != 0 && ok) {
+    ok = false;
+    savedErrno = errno;
+  }
   if (!ok) {
     unlink(to.c_str());
     errno = savedErrno;
@@ -539,10 +641,10 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR target, DWORD flags) {
   return FailErrno(to.c_str());
 }
 
-BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes) {
   std::string path;
   if (!Map(pathName, path)) return FALSE;
-  if (mkdir(path.c_str(), 0777) == 0) return TRUE;
+  if (mkdir(path.c_str(), ZYT::IsOwnerOnly(securityAttributes) ? 0700 : 0777) == 0) return TRUE;
   if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
   if (errno == ENOENT) return Fail(ERROR_PATH_NOT_FOUND);
   return FailErrno(path.c_str());
@@ -600,7 +702,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
   if (!Map(fileName, path)) return INVALID_HANDLE_VALUE;
   size_t slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  std::u16string pattern = ZYT::Utf8ToWide(slash == std::string::npos ? path : path.substr(slash + 1));
+  std::u16string pattern = ZYT::PosixNameToWide(slash == std::string::npos ? path : path.substr(slash + 1));
   if (pattern.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -612,7 +714,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
   }
   std::vector<std::pair<std::u16string, std::string>> names;
   while (dirent* e = readdir(d)) {
-    std::u16string wide = ZYT::Utf8ToWide(e->d_name);
+    std::u16string wide = ZYT::PosixNameToWide(e->d_name);
     if (WildcardMatch(pattern, wide)) names.emplace_back(ZYT::ToUpper(wide), e->d_name);
   }
   closedir(d);
@@ -662,7 +764,7 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
   const char* tmp = std::getenv("TMPDIR");
   std::string dir = tmp && *tmp ? tmp : "/tmp";
   if (dir.back() != '/') dir += '/';
-  return CopyOut(ZYT::Utf8ToWide(dir), bufferLength, buffer);
+  return CopyOut(ZYT::PosixNameToWide(dir), bufferLength, buffer);
 }
 
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName) {
@@ -689,12 +791,14 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR temp
     std::memcpy(tempFileName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
     return unique;
   }
-  UINT start = GetTickCount() & 0xFFFF;
+  // Names nobody can foresee, so that no one can take them first.
+  UINT start = ZYT::UnpredictableNumber() & 0xFFFF;
   if (!start) start = 1;
   UINT n = start;
   do {
     std::u16string name = nameFor(n);
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, ZYT::OwnerOnlySecurity(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       CloseHandle(h);
       std::memcpy(tempFileName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
@@ -716,7 +820,7 @@ DWORD GetCurrentDirectoryW(DWORD bufferLength, LPWSTR buffer) {
     FailErrno();
     return 0;
   }
-  return CopyOut(ZYT::Utf8ToWide(cwd), bufferLength, buffer);
+  return CopyOut(ZYT::PosixNameToWide(cwd), bufferLength, buffer);
 }
 
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart) {

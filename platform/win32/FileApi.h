@@ -129,9 +129,34 @@ BOOL FindClose(HANDLE find);
 // $TMPDIR (else /tmp) with a trailing "/". Returns the length, or the size
 // needed including the terminator when the buffer is too small.
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
-// <path>\<up to 3 prefix chars><hex number>.tmp. unique 0: picks a free number
-// and creates the empty file; otherwise only builds the name. Returns the
+// <path>\<up to 3 prefix chars><hex number>.tmp. unique 0: picks a free number,
+// starting at an unpredictable one, and creates the empty file, readable and
+// writable by its owner only; otherwise only builds the name. Returns the
 // number, 0 on failure. buffer must hold MAX_PATH characters.
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName);
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);
 DWORD GetCurrentDirectoryW(DWORD bufferLength, LPWSTR buffer);
+
+namespace ZYT {
+
+// Security attributes that give a new file or folder to its owner alone
+// (mode 0600 or 0700), as a DACL with only the owner's entry does on Windows.
+// CreateFileW and CreateDirectoryW honour them; other attributes are ignored.
+LPSECURITY_ATTRIBUTES OwnerOnlySecurity();
+
+// Opens an existing regular file for reading, for code that reads files
+// without CreateFileW (parsers that want a descriptor or a FILE*). A FIFO,
+// socket, device or folder is refused with ERROR_ACCESS_DENIED before it
+// could block, also when one is swapped in while the file is opened. Returns
+// a blocking, close-on-exec descriptor, or -1 with the Win32 error in `error`.
+int OpenRegularFile(const std::string& posixPath, DWORD& error);
+// The whole of a regular file; ERROR_FILE_TOO_LARGE when it holds more than
+// `maxBytes`, and then `bytes` is left empty.
+bool ReadRegularFile(const std::string& posixPath, std::string& bytes, DWORD& error,
+                     size_t maxBytes = SIZE_MAX);
+
+// A number no other process or thread can foresee (getrandom(2)); safe to
+// call from any thread.
+uint32_t UnpredictableNumber();
+
+}  // namespace ZYT

@@ -91,7 +91,7 @@ bool MapToPosixPath(std::u16string_view path, std::string& posix, DWORD& error) 
   }
   for (auto& c : out)
     if (c == u'\\') c = u'/';
-  posix = WideToUtf8(out);
+  posix = WideToPosixName(out);
   return true;
 }
 
@@ -105,6 +105,6 @@ std::string ToPosixPath(LPCWSTR windowsPath) {
   return posix;
 }
 
-std::u16string FromPosixPath(const std::string& posixPath) { return Utf8ToWide(posixPath); }
+std::u16string FromPosixPath(const std::string& posixPath) { return PosixNameToWide(posixPath); }
 
 }  // namespace ZYT

@@ -7,7 +7,9 @@
 //    HKLM\SOFTWARE\ZYT\Platform\Drives; Z: is "/" unless configured;
 //  - "\\server\share\..." and "\\?\UNC\server\share\..." map through the share
 //    table, values "server\share" under HKLM\SOFTWARE\ZYT\Platform\Shares;
-//  - anything else is relative to the current directory.
+//  - anything else is relative to the current directory;
+//  - name bytes that are not UTF-8 are U+DC80..U+DCFF in the Windows path
+//    (PosixNameToWide in Strings.h), so every file has a Windows path.
 // POSIX names containing "\" cannot be reached; that is the price of
 // accepting both separators.
 #pragma once
@@ -23,7 +25,8 @@ namespace ZYT {
 bool MapToPosixPath(std::u16string_view windowsPath, std::string& posixPath, DWORD& error);
 // Throws nothing; empty result and SetLastError on failure.
 std::string ToPosixPath(LPCWSTR windowsPath);
-// A POSIX path the module can hand back to Windows-path code unchanged.
+// A POSIX path the module can hand back to Windows-path code unchanged;
+// MapToPosixPath gives the same bytes back.
 std::u16string FromPosixPath(const std::string& posixPath);
 
 }  // namespace ZYT

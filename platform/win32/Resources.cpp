@@ -4,13 +4,17 @@
 #include <elf.h>
 #include <link.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/win32/FileApi.h"
 #include "platform/win32/Strings.h"
 
 struct HRSRC__ {
@@ -33,11 +37,24 @@ std::map<std::string, std::shared_ptr<ResourceSet>>& Cache() {
   return *cache;
 }
 
-bool ReadAt(std::ifstream& in, uint64_t offset, void* out, size_t size, uint64_t fileSize) {
+bool ReadAt(int fd, uint64_t offset, void* out, size_t size, uint64_t fileSize) {
   if (offset > fileSize || size > fileSize - offset) return false;
-  in.seekg(static_cast<std::streamoff>(offset));
-  return static_cast<bool>(in.read(static_cast<char*>(out), static_cast<std::streamsize>(size)));
+  for (size_t done = 0; done < size;) {
+    ssize_t n = pread(fd, static_cast<char*>(out) + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
+
+// A module file's descriptor, closed with it.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
 
 uint32_t Get32(const std::string& s, size_t& pos, bool& ok) {
   if (!ok || pos > s.size() || s.size() - pos < 4) {
@@ -64,9 +81,12 @@ std::string GetField(const std::string& s, size_t& pos, bool& ok) {
 // Reads the ".zytres" section of an ELF64 file; an empty set when it has none.
 std::shared_ptr<ResourceSet> ReadResources(const std::string& path) {
   auto set = std::make_shared<ResourceSet>();
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return nullptr;
-  uint64_t fileSize = static_cast<uint64_t>(in.tellg());
+  DWORD error = ERROR_SUCCESS;
+  FileDescriptor file{ZYT::OpenRegularFile(path, error)};
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) return nullptr;
+  const int in = file.fd;
+  uint64_t fileSize = static_cast<uint64_t>(st.st_size);
   Elf64_Ehdr header;
   if (!ReadAt(in, 0, &header, sizeof header, fileSize) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
       header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_shentsize != sizeof(Elf64_Shdr) ||
@@ -127,11 +147,13 @@ std::string KeyOf(LPCWSTR id) {
 namespace ZYT {
 
 HMODULE LoadDataFileModule(const std::string& posixPath) {
-  std::ifstream probe(posixPath, std::ios::binary);
-  if (!probe) {
+  DWORD error = ERROR_SUCCESS;
+  int probe = OpenRegularFile(posixPath, error);
+  if (probe < 0) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  close(probe);
   auto* file = new DataFile{posixPath};
   return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(file) | 1);
 }

@@ -315,6 +315,98 @@ std::string WideToUtf8(std::u16string_view text) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i] and its code point;
+// 0 for a byte that starts none (overlong forms and surrogates included).
+size_t WellFormedAt(std::string_view text, size_t i, char32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  size_t n = 0;
+  char32_t min = 0;
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+    n = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    n = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    n = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - i < n) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const auto b = static_cast<unsigned char>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::u16string PosixNameToWide(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    size_t n = WellFormedAt(bytes, i, cp);
+    if (n == 0) {
+      // One escape per byte, so that a broken sequence comes back byte for byte.
+      out += static_cast<char16_t>(0xDC00 | static_cast<unsigned char>(bytes[i]));
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string WideToPosixName(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
+      ++i;
+    } else if (c >= 0xDC80 && c <= 0xDCFF) {
+      out += static_cast<char>(c & 0xFF);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
 std::u16string ToUpper(std::u16string_view text) {
   std::u16string out(text);
   for (auto& c : out) c = UpperUnit(c);

@@ -37,6 +37,12 @@ int lstrlenW(LPCWSTR text);
 namespace ZYT {
 std::u16string Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::u16string_view text);
+// File names are bytes on Linux, not always UTF-8. A name's bytes that are not
+// UTF-8 become U+DC80..U+DCFF, one unit per byte (the surrogate-escape
+// convention), and go back to the same bytes, so every file can be named.
+// Other lone surrogates, which no file name can hold, become U+FFFD.
+std::u16string PosixNameToWide(std::string_view bytes);
+std::string WideToPosixName(std::u16string_view text);
 std::u16string ToUpper(std::u16string_view text);
 std::u16string ToLower(std::u16string_view text);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);

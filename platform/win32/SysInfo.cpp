@@ -380,6 +380,12 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD flags) {
   std::string path = ZYT::ToPosixPath(fileName);
   if (path.empty()) return nullptr;
   if (flags & LOAD_LIBRARY_AS_DATAFILE) return ZYT::LoadDataFileModule(path);
+  // dlopen would wait on a FIFO as any reader does.
+  struct stat st;
+  if (path.find('/') != std::string::npos && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) SetLastError(ERROR_MOD_NOT_FOUND);
   return handle;

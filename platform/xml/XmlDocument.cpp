@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <mutex>
+
+#include "platform/win32/FileApi.h"
 
 namespace ZYT {
 
@@ -169,14 +169,13 @@ bool XmlDocument::LoadXml(std::string_view utf8, XmlParseError* error) {
 
 bool XmlDocument::Load(const std::string& posixPath, XmlParseError* error) {
   // Read here: the parser's own file loader is the external-entity loader, which is off.
-  std::ifstream in(posixPath, std::ios::binary);
-  if (!in) {
+  std::string text;
+  DWORD readError = ERROR_SUCCESS;
+  if (!ReadRegularFile(posixPath, text, readError)) {
     if (error) *error = {0, 0, 0, "cannot read " + posixPath};
     return false;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  return LoadXml(text.str(), error);
+  return LoadXml(text, error);
 }
 
 std::string XmlDocument::Xml() const {

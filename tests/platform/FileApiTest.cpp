@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -229,6 +231,26 @@ TEST_F(FileApiTest, DeleteOnCloseTimesAndCopies) {
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   EXPECT_TRUE(MoveFileExW(PathInW("copy.txt").c_str(), PathInW("d\\f").c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(ReadBytes(PathIn("d/f")), "abc");
+}
+
+TEST_F(FileApiTest, ReadRegularFileReadsUpToItsLimit) {
+  WriteBytes(PathIn("data.bin"), std::string("ab\0cd", 5));
+  std::string bytes;
+  DWORD error = 0;
+  ASSERT_TRUE(ZYT::ReadRegularFile(PathIn("data.bin"), bytes, error, 5)) << "exactly the limit";
+  EXPECT_EQ(bytes, std::string("ab\0cd", 5));
+  EXPECT_FALSE(ZYT::ReadRegularFile(PathIn("data.bin"), bytes, error, 4));
+  EXPECT_EQ(error, ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(bytes, "") << "nothing half-read is handed out";
+  EXPECT_FALSE(ZYT::ReadRegularFile(PathIn("missing"), bytes, error));
+  EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(ZYT::ReadRegularFile(PathIn("no/such/file"), bytes, error));
+  EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
+  int fd = ZYT::OpenRegularFile(PathIn("data.bin"), error);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "the descriptor blocks again, as readers expect";
+  EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "no child process inherits it";
+  close(fd);
 }
 
 }  // namespace

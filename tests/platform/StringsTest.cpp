@@ -84,4 +84,42 @@ TEST_F(StringsTest, CaseMappingKeepsLengths) {
   EXPECT_FALSE(ZYT::EqualsNoCase(u"abc", u"abcd"));
 }
 
+TEST(PosixNameTest, BytesThatAreNotUtf8BecomeOneEscapeEach) {
+  struct {
+    const char* what;
+    std::string bytes;
+    std::u16string wide;
+  } cases[] = {
+      {"ASCII", "notes.txt", u"notes.txt"},
+      {"UTF-8 up to four bytes", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9d\x84\x9e", u"café € \U0001D11E"},
+      {"Latin-1", "caf\xe9", u"caf\xdce9"},
+      {"stray continuation", "a\x80z", u"a\xdc80z"},
+      {"sequence cut by ASCII", "\xe2\x82z", u"\xdce2\xdc82z"},
+      {"sequence cut by the end", "z\xf0\x9d\x84", u"z\xdcf0\xdc9d\xdc84"},
+      {"overlong slash", "\xc0\xaf", u"\xdcc0\xdcaf"},
+      {"encoded surrogate", "\xed\xa0\x80", u"\xdced\xdca0\xdc80"},
+      {"beyond U+10FFFF", "\xf4\x90\x80\x80", u"\xdcf4\xdc90\xdc80\xdc80"},
+      {"0xFF and 0xFE", "\xff\xfe", u"\xdcff\xdcfe"},
+      {"empty", "", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ZYT::PosixNameToWide(c.bytes), c.wide) << c.what;
+    EXPECT_EQ(ZYT::WideToPosixName(c.wide), c.bytes) << c.what;
+  }
+  EXPECT_EQ(ZYT::WideToPosixName(u"a\xd800z"), "a\xef\xbf\xbdz") << "a lone high surrogate names no file";
+  EXPECT_EQ(ZYT::WideToPosixName(u"\xdc41"), "\xef\xbf\xbd") << "only bytes 0x80-0xFF are escaped";
+  EXPECT_EQ(ZYT::Utf8ToWide("caf\xe9"), u"caf\xfffd") << "text, unlike names, is still replaced";
+}
+
+TEST(PosixNameTest, EveryTwoByteNameRoundTrips) {
+  for (unsigned a = 1; a < 256; ++a) {
+    for (unsigned b = 1; b < 256; ++b) {
+      const std::string bytes{static_cast<char>(a), static_cast<char>(b)};
+      const std::u16string wide = ZYT::PosixNameToWide(bytes);
+      ASSERT_EQ(ZYT::WideToPosixName(wide), bytes) << std::hex << a << " " << b;
+      for (char16_t unit : wide) ASSERT_FALSE(unit >= 0xD800 && unit < 0xDC80) << "only escapes are lone surrogates";
+    }
+  }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/win32/FileApi.h"
 #include "platform/win32/WinError.h"
 #include "platform/xml/XmlDocument.h"
 
@@ -17,14 +18,8 @@ namespace {
 constexpr size_t kMaxItemFile = 64u << 20;
 
 bool ReadFile(const std::string& path, std::string& bytes) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) > kMaxItemFile)
-    return false;
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  bytes = s.str();
-  return static_cast<bool>(in);
+  DWORD error = ERROR_SUCCESS;
+  return ZYT::ReadRegularFile(path, bytes, error, kMaxItemFile);
 }
 
 // The value of "key:" in an item document; empty when absent.

@@ -213,7 +213,7 @@ void ReportFailure(const Options& options, const std::string& file, const char* 
   else
     std::fprintf(stderr, "zytfilt dump: %s: %s\n", file.c_str(), what.c_str());
   if (!options.json) return;
-  std::string line = "{\"file\":" + ZYT::JsonString(ZYT::Utf8ToWide(file)) + ",\"error\":\"" + Hex(hr) +
+  std::string line = "{\"file\":" + ZYT::JsonString(ZYT::PosixNameToWide(file)) + ",\"error\":\"" + Hex(hr) +
                      "\",\"step\":\"" + step + "\",\"message\":" + ZYT::JsonString(_com_error(hr).ErrorMessage());
   if (!cause.empty() || !described.empty())
     line += ",\"cause\":" + ZYT::JsonString(ZYT::Utf8ToWide(cause.empty() ? described : cause));
@@ -276,8 +276,9 @@ void PrintTextChunk(const ZYT::WalkedChunk& c) {
 // Prints one file's chunks; false when it could not be filtered whole.
 bool DumpFile(const Options& options, const std::string& file, CProgressWatch& progress) {
   // Filters and the programs they ask (the monitor) get an absolute path;
-  // what is printed is the path as the user gave it.
-  std::u16string path = ZYT::Utf8ToWide(file);
+  // what is printed is the path as the user gave it. A name that is not
+  // UTF-8 keeps its bytes (PosixNameToWide).
+  std::u16string path = ZYT::PosixNameToWide(file);
   if (!file.empty() && file[0] != '/') {
     WCHAR cwd[4096];
     DWORD n = GetCurrentDirectoryW(4096, cwd);
@@ -304,7 +305,7 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
     ReportFailure(options, file, "Init", result.init);
     return false;
   }
-  const std::string quoted = ZYT::JsonString(ZYT::Utf8ToWide(file));
+  const std::string quoted = ZYT::JsonString(ZYT::PosixNameToWide(file));
   if (!options.json) std::printf("file %s\n", file.c_str());
   for (const ZYT::WalkedChunk& c : result.chunks) {
     if (options.json)
