@@ -13,6 +13,8 @@
 namespace ZYT {
 std::string ObjectNamespace();
 std::string SemaphoreNameFor(const std::u16string& eventName);
+// The folder of every pipe's socket (see above).
+std::string PipeFolder();
 // Empty when the name is not of the form "\\.\pipe\NAME" (or "\\<server>\pipe\NAME").
 std::string SocketPathFor(const std::u16string& pipeName);
 }  // namespace ZYT

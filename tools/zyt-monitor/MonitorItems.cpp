@@ -1,12 +1,16 @@
 #include "tools/zyt-monitor/MonitorItems.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
 #include <map>
 #include <sstream>
 #include <vector>
 
+#include "platform/win32/KernelObject.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/WinError.h"
 #include "platform/xml/XmlDocument.h"
 
@@ -14,23 +18,55 @@ namespace ZytMonitor {
 
 namespace {
 
-constexpr size_t kMaxItemFile = 64u << 20;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 
-bool ReadFile(const std::string& path, std::string& bytes) {
+// Closes a descriptor on every path out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  ~Descriptor() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return m_fd; }
+  // close() reports what the file system could not store until then (NFS).
+  int Close() {
+    int rc = close(m_fd);
+    m_fd = -1;
+    return rc;
+  }
+
+ private:
+  int m_fd;
+};
+
+// A regular file of at most maxBytes. O_NONBLOCK: a FIFO put in the file's
+// place after a check must not hang the server; the type is checked on the
+// open descriptor.
+bool ReadFile(const std::string& path, std::string& bytes, DWORD maxBytes) {
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) > kMaxItemFile)
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(maxBytes))
     return false;
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  bytes = s.str();
-  return static_cast<bool>(in);
+  bytes.assign(static_cast<size_t>(st.st_size), '\0');
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = read(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // the file shrank meanwhile
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  return true;
 }
 
 // The value of "key:" in an item document; empty when absent.
 std::string DocumentValue(const std::string& document, const std::string& key) {
+  static const DWORD maxDocument = ZYT::GetLimit(u"MonitorMaxDocumentBytes", 64 * 1024);
   std::string text;
-  if (!ReadFile(document, text) || text.size() > 64 * 1024) return {};
+  if (!ReadFile(document, text, maxDocument)) return {};
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
@@ -48,17 +84,45 @@ std::string DocumentValue(const std::string& document, const std::string& key) {
   return {};
 }
 
-// The target must be the empty file the filter made for the answer: the
-// monitor never overwrites anything else.
-bool IsEmptyTarget(const std::string& target) {
-  struct stat st;
-  return lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+DWORD MaxItemBytes() {
+  static const DWORD maxItem = ZYT::GetLimit(u"MonitorMaxItemBytes", 64u << 20);
+  return maxItem;
 }
 
-bool WriteTarget(const std::string& target, const std::string& bytes) {
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out);
+// The target must be the empty file the filter made for the answer: the
+// monitor never overwrites anything else. The checks are made on the open
+// descriptor, so that a link or another file put there meanwhile is refused;
+// the target is never created.
+int OpenEmptyTarget(const std::string& target) {
+  int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+HRESULT WriteError(int error) {
+  if (error == ENOSPC || error == EDQUOT) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+  if (error == EFBIG) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+  return HRESULT_FROM_WIN32(ZYT::Win32ErrorFromErrno(error));
+}
+
+// Every byte reaches the file or the request fails with the reason; a failed
+// answer leaves the target empty again, so that nobody reads half an item.
+HRESULT WriteTarget(Descriptor& target, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(target.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : ENOSPC;  // a write that stores nothing has found no room
+      // Should this fail too, the failed result still tells the filter not to read the target.
+      [[maybe_unused]] int emptied = ftruncate(target.get(), 0);
+      return WriteError(error);
+    }
+    done += static_cast<size_t>(n);
+  }
+  return target.Close() == 0 ? S_OK : WriteError(errno);
 }
 
 std::string Unescape(const std::string& value) {
@@ -156,15 +220,17 @@ std::string PimItemXml(const std::string& kind, const std::string& text, const s
 }
 
 HRESULT ProduceMessage(const std::string& document, const std::string& target) {
-  if (!IsEmptyTarget(target)) return E_ACCESSDENIED;
+  Descriptor out(OpenEmptyTarget(target));
+  if (out.get() < 0) return E_ACCESSDENIED;
   std::string source = DocumentValue(document, "message");
   std::string bytes;
-  if (source.empty() || !ReadFile(source, bytes)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  return WriteTarget(target, bytes) ? S_OK : HRESULT_FROM_WIN32(ERROR_CANTWRITE);
+  if (source.empty() || !ReadFile(source, bytes, MaxItemBytes())) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  return WriteTarget(out, bytes);
 }
 
 HRESULT ProducePimItem(const std::string& document, const std::string& target) {
-  if (!IsEmptyTarget(target)) return E_ACCESSDENIED;
+  Descriptor out(OpenEmptyTarget(target));
+  if (out.get() < 0) return E_ACCESSDENIED;
   static const std::map<std::string, std::string> kinds = {
       {".qhcontact", "contact"}, {".qhevent", "event"}, {".qhnote", "note"}, {".qhtask", "task"}};
   size_t dot = document.find_last_of('.');
@@ -177,10 +243,10 @@ HRESULT ProducePimItem(const std::string& document, const std::string& target) {
     reference.resize(hash);
   }
   std::string text;
-  if (reference.empty() || !ReadFile(reference, text)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  if (reference.empty() || !ReadFile(reference, text, MaxItemBytes())) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   std::string xml = PimItemXml(kind->second, text, uid);
   if (xml.empty()) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-  return WriteTarget(target, xml) ? S_OK : HRESULT_FROM_WIN32(ERROR_CANTWRITE);
+  return WriteTarget(out, xml);
 }
 
 }  // namespace ZytMonitor
