@@ -169,6 +169,7 @@ class PipeInstance final : public ZYT::KernelObject {
   BOOL Write(const void* buffer, DWORD toWrite, DWORD& written, const OVERLAPPED*) override {
     written = 0;
     if (m_connection < 0) return Fail(ERROR_PIPE_NOT_CONNECTED);
+    if (m_timeout.count() > 0 && std::chrono::steady_clock::now() >= m_deadline) return Fail(ERROR_SEM_TIMEOUT);
     for (;;) {
       ssize_t n = send(m_connection, buffer, toWrite, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n >= 0) {

@@ -80,12 +80,14 @@ void Signal(Server& server) {
 
 // One request: the record in, the item written, the record back with the
 // result. A request of another size is answered, not trusted; a client that
-// left or ran out of time gets nothing.
+// left or whose time is up gets nothing.
 void Answer(HANDLE pipe, Producer produce) {
   BYTE record[CMonitorRequest::kRecordSize] = {};
   DWORD read = 0;
   HRESULT result = E_INVALIDARG;
-  if (ReadFile(pipe, record, sizeof record, &read, nullptr) && read == sizeof record) {
+  BOOL whole = ReadFile(pipe, record, sizeof record, &read, nullptr);
+  if (!whole && GetLastError() != ERROR_MORE_DATA) return;  // the client left, or its time is up
+  if (whole && read == sizeof record) {
     CMonitorRequest::Request request = CMonitorRequest::Parse(record);
     std::string document = ZYT::ToPosixPath(request.source.c_str());
     std::string target = ZYT::ToPosixPath(request.target.c_str());
