@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <sstream>
@@ -64,7 +65,7 @@ bool ReadFile(const std::string& path, std::string& bytes, DWORD maxBytes) {
 
 // The value of "key:" in an item document; empty when absent.
 std::string DocumentValue(const std::string& document, const std::string& key) {
-  static const DWORD maxDocument = ZYT::GetLimit(u"MonitorMaxDocumentBytes", 64 * 1024);
+  static const DWORD maxDocument = std::clamp<DWORD>(ZYT::GetLimit(u"MonitorMaxDocumentBytes", 64 * 1024), 1024, 1u << 20);
   std::string text;
   if (!ReadFile(document, text, maxDocument)) return {};
   std::istringstream lines(text);
@@ -85,7 +86,7 @@ std::string DocumentValue(const std::string& document, const std::string& key) {
 }
 
 DWORD MaxItemBytes() {
-  static const DWORD maxItem = ZYT::GetLimit(u"MonitorMaxItemBytes", 64u << 20);
+  static const DWORD maxItem = std::clamp<DWORD>(ZYT::GetLimit(u"MonitorMaxItemBytes", 64u << 20), 1024, 1u << 30);
   return maxItem;
 }
 
