@@ -3,6 +3,8 @@
 // restarts under waiting clients, and one that cannot make its events.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <semaphore.h>
 #include <sys/stat.h>
 
 #include "filters/items/MonitorRequest.h"
@@ -132,6 +134,25 @@ TEST_F(MonitorEventsTest, NoMonitorStartsWithoutItsEvents) {
   EXPECT_FALSE(Exists(SocketPathFor(kMessageServerPipe)));
   EXPECT_FALSE(Exists(SocketPathFor(kPimServerPipe)));
   rmdir(semaphore.c_str());
+}
+
+TEST_F(MonitorEventsTest, AnotherUsersEventIsNotUsed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a semaphore to another user";
+  // Made first by another user, who could then hold back or fake the signals.
+  std::string name = SemaphoreNameFor(kPimServerEvent);
+  sem_t* planted = sem_open(name.c_str(), O_CREAT | O_EXCL, 0666, 0);
+  ASSERT_NE(planted, SEM_FAILED);
+  sem_close(planted);
+  ASSERT_EQ(chown(("/dev/shm/sem." + name.substr(1)).c_str(), 65534, 65534), 0);
+
+  MonitorProcess monitor(PathIn("monitor.err"));
+  EXPECT_FALSE(monitor.WaitUntilServing());
+  EXPECT_EQ(monitor.ExitStatus(), 1);
+  std::string errors = monitor.Errors();
+  EXPECT_NE(errors.find("cannot create the event \"Global\\ZYT_Orrery pim server running event\""), std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "one line:\n" << errors;
+  EXPECT_EQ(InClientProcess(FetchAnn()), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) << "the client does not wait on it";
 }
 
 }  // namespace
