@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,9 +46,9 @@ DWORD CheckPipeFolder(const std::string& folder, bool create, std::string* probl
     return error == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(error, folder.c_str());
   }
   struct stat st;
-  int statted = fstat(fd, &st);
+  int statError = fstat(fd, &st) == 0 ? 0 : errno;
   close(fd);
-  if (statted != 0) return Win32ErrorFromErrno(errno);
+  if (statError != 0) return Win32ErrorFromErrno(statError);
   if (st.st_uid != geteuid()) return refuse("belongs to another user (uid " + std::to_string(st.st_uid) + ")");
   if ((st.st_mode & 077) != 0) {
     char mode[8];

@@ -43,11 +43,12 @@ class Descriptor {
 };
 
 // A regular file of at most maxBytes. O_NONBLOCK: a FIFO put in the file's
-// place after a check must not hang the server; the type is checked on the
-// open descriptor.
+// place after the first check must not hang the server; the type is checked
+// again on the open descriptor.
 bool ReadFile(const std::string& path, std::string& bytes, DWORD maxBytes) {
-  Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(maxBytes))
     return false;
   bytes.assign(static_cast<size_t>(st.st_size), '\0');
@@ -95,9 +96,11 @@ DWORD MaxItemBytes() {
 // descriptor, so that a link or another file put there meanwhile is refused;
 // the target is never created.
 int OpenEmptyTarget(const std::string& target) {
+  struct stat named, opened;
+  // A device is not even opened: opening some has effects of its own.
+  if (lstat(target.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return -1;
   int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) return fd;
+  if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_size == 0) return fd;
   if (fd >= 0) close(fd);
   return -1;
 }
