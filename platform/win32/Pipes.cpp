@@ -239,14 +239,33 @@ HANDLE CreateNamedPipeW(LPCWSTR name, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, 
       SetLastError(error);
       return INVALID_HANDLE_VALUE;
     }
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(path.c_str());  // left by a server that is gone
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 64) != 0) {
-      SetLastError(ZYT::Win32ErrorFromErrno(errno));
-      if (fd >= 0) close(fd);
+    // The socket is bound under a name of its own and listens before it takes
+    // the pipe's name, so that a client never finds it refusing connections.
+    std::string staging = path + "~";
+    sockaddr_un stagingAddress;
+    if (!MakeAddress(staging, stagingAddress)) {
+      SetLastError(ERROR_INVALID_NAME);
       return INVALID_HANDLE_VALUE;
     }
+    for (const std::string& socketFile : {path, staging}) {
+      struct stat st;
+      if (lstat(socketFile.c_str(), &st) != 0) continue;
+      if (!S_ISSOCK(st.st_mode)) {
+        SetLastError(ERROR_FILE_EXISTS);  // not ours to remove
+        return INVALID_HANDLE_VALUE;
+      }
+      unlink(socketFile.c_str());  // left by a server that is gone
+    }
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&stagingAddress), sizeof stagingAddress) != 0 ||
+        listen(fd, 64) != 0 || link(staging.c_str(), path.c_str()) != 0) {
+      DWORD error = errno == EEXIST ? ERROR_PIPE_BUSY : ZYT::Win32ErrorFromErrno(errno);  // another server came first
+      if (fd >= 0) close(fd);
+      unlink(staging.c_str());
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    unlink(staging.c_str());
     listener = std::make_shared<Listener>(fd, path);
     Listeners()[path] = listener;
   }
