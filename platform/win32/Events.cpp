@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <semaphore.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,15 @@ std::string SemaphoreNameFor(const std::u16string& eventName) {
 }  // namespace ZYT
 
 namespace {
+
+// /dev/shm is writable by everybody and the names are easy to guess: a
+// semaphore made first by another user would let that user hold back or fake
+// the signals. glibc keeps a named semaphore as /dev/shm/sem.<name>; where it
+// does not, there is nothing to check.
+bool MadeByAnotherUser(const std::string& semName) {
+  struct stat st;
+  return lstat(("/dev/shm/sem." + semName.substr(1)).c_str(), &st) == 0 && st.st_uid != geteuid();
+}
 
 class EventObject final : public ZYT::KernelObject {
  public:
@@ -71,6 +81,11 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     SetLastError(ZYT::Win32ErrorFromErrno(errno));
     return nullptr;
   }
+  if (existed && MadeByAnotherUser(semName)) {
+    sem_close(sem);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   HANDLE h = ZYT::RegisterHandle(new EventObject(sem, manualReset != FALSE));
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return h;
@@ -81,9 +96,15 @@ HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  sem_t* sem = sem_open(ZYT::SemaphoreNameFor(name).c_str(), 0);
+  std::string semName = ZYT::SemaphoreNameFor(name);
+  sem_t* sem = sem_open(semName.c_str(), 0);
   if (sem == SEM_FAILED) {
     SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  if (MadeByAnotherUser(semName)) {
+    sem_close(sem);
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return ZYT::RegisterHandle(new EventObject(sem, false));

@@ -90,7 +90,7 @@ TEST_F(MonitorTest, MalformedRequestsAndVanishingClientsAreSurvived) {
   BYTE small[10] = {1, 2, 3};
   BYTE answer[CMonitorRequest::kRecordSize];
   DWORD read = 0;
-  ASSERT_TRUE(CallNamedPipeW(kPimServerPipe, small, sizeof small, answer, sizeof answer, &read, 1000));
+  ASSERT_TRUE(CallNamedPipeW(kPimServerPipe, small, sizeof small, answer, sizeof answer, &read, 1000)) << GetLastError();
   EXPECT_EQ(read, CMonitorRequest::kRecordSize) << "a short request still gets a whole answer";
   EXPECT_EQ(CMonitorRequest::ResultOf(answer), E_INVALIDARG);
 

@@ -1,13 +1,18 @@
 #include "tools/zyt-monitor/MonitorItems.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <algorithm>
+#include <cerrno>
 #include <map>
 #include <sstream>
 #include <vector>
 
 #include "platform/win32/FileApi.h"
+#include "platform/win32/KernelObject.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/WinError.h"
 #include "platform/xml/XmlDocument.h"
 
@@ -15,17 +20,38 @@ namespace ZytMonitor {
 
 namespace {
 
-constexpr size_t kMaxItemFile = 64u << 20;
+// Closes a descriptor on every path out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  ~Descriptor() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return m_fd; }
+  // close() reports what the file system could not store until then (NFS).
+  int Close() {
+    int rc = close(m_fd);
+    m_fd = -1;
+    return rc;
+  }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
+ private:
+  int m_fd;
+};
+
+// A regular file of at most maxBytes, never waiting on a FIFO put in its place.
+bool ReadFile(const std::string& path, std::string& bytes, DWORD maxBytes) {
   DWORD error = ERROR_SUCCESS;
-  return ZYT::ReadRegularFile(path, bytes, error, kMaxItemFile);
+  return ZYT::ReadRegularFile(path, bytes, error, maxBytes);
 }
 
 // The value of "key:" in an item document; empty when absent.
 std::string DocumentValue(const std::string& document, const std::string& key) {
+  static const DWORD maxDocument = std::clamp<DWORD>(ZYT::GetLimit(u"MonitorMaxDocumentBytes", 64 * 1024), 1024, 1u << 20);
   std::string text;
-  if (!ReadFile(document, text) || text.size() > 64 * 1024) return {};
+  if (!ReadFile(document, text, maxDocument)) return {};
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
@@ -43,17 +69,47 @@ std::string DocumentValue(const std::string& document, const std::string& key) {
   return {};
 }
 
-// The target must be the empty file the filter made for the answer: the
-// monitor never overwrites anything else.
-bool IsEmptyTarget(const std::string& target) {
-  struct stat st;
-  return lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+DWORD MaxItemBytes() {
+  static const DWORD maxItem = std::clamp<DWORD>(ZYT::GetLimit(u"MonitorMaxItemBytes", 64u << 20), 1024, 1u << 30);
+  return maxItem;
 }
 
-bool WriteTarget(const std::string& target, const std::string& bytes) {
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out);
+// The target must be the empty file the filter made for the answer: the
+// monitor never overwrites anything else. The checks are made on the open
+// descriptor, so that a link or another file put there meanwhile is refused;
+// the target is never created.
+int OpenEmptyTarget(const std::string& target) {
+  struct stat named, opened;
+  // A device is not even opened: opening some has effects of its own.
+  if (lstat(target.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return -1;
+  int fd = open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_size == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+HRESULT WriteError(int error) {
+  if (error == ENOSPC || error == EDQUOT) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+  if (error == EFBIG) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+  return HRESULT_FROM_WIN32(ZYT::Win32ErrorFromErrno(error));
+}
+
+// Every byte reaches the file or the request fails with the reason; a failed
+// answer leaves the target empty again, so that nobody reads half an item.
+HRESULT WriteTarget(Descriptor& target, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(target.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : ENOSPC;  // a write that stores nothing has found no room
+      // Should this fail too, the failed result still tells the filter not to read the target.
+      [[maybe_unused]] int emptied = ftruncate(target.get(), 0);
+      return WriteError(error);
+    }
+    done += static_cast<size_t>(n);
+  }
+  return target.Close() == 0 ? S_OK : WriteError(errno);
 }
 
 std::string Unescape(const std::string& value) {
@@ -151,15 +207,17 @@ std::string PimItemXml(const std::string& kind, const std::string& text, const s
 }
 
 HRESULT ProduceMessage(const std::string& document, const std::string& target) {
-  if (!IsEmptyTarget(target)) return E_ACCESSDENIED;
+  Descriptor out(OpenEmptyTarget(target));
+  if (out.get() < 0) return E_ACCESSDENIED;
   std::string source = DocumentValue(document, "message");
   std::string bytes;
-  if (source.empty() || !ReadFile(source, bytes)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  return WriteTarget(target, bytes) ? S_OK : HRESULT_FROM_WIN32(ERROR_CANTWRITE);
+  if (source.empty() || !ReadFile(source, bytes, MaxItemBytes())) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  return WriteTarget(out, bytes);
 }
 
 HRESULT ProducePimItem(const std::string& document, const std::string& target) {
-  if (!IsEmptyTarget(target)) return E_ACCESSDENIED;
+  Descriptor out(OpenEmptyTarget(target));
+  if (out.get() < 0) return E_ACCESSDENIED;
   static const std::map<std::string, std::string> kinds = {
       {".qhcontact", "contact"}, {".qhevent", "event"}, {".qhnote", "note"}, {".qhtask", "task"}};
   size_t dot = document.find_last_of('.');
@@ -172,10 +230,10 @@ HRESULT ProducePimItem(const std::string& document, const std::string& target) {
     reference.resize(hash);
   }
   std::string text;
-  if (reference.empty() || !ReadFile(reference, text)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  if (reference.empty() || !ReadFile(reference, text, MaxItemBytes())) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   std::string xml = PimItemXml(kind->second, text, uid);
   if (xml.empty()) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-  return WriteTarget(target, xml) ? S_OK : HRESULT_FROM_WIN32(ERROR_CANTWRITE);
+  return WriteTarget(out, xml);
 }
 
 }  // namespace ZytMonitor

@@ -22,8 +22,14 @@
 
 namespace ZytMonitor {
 
-// S_OK when the target holds the item; the error otherwise (the target file
-// is then left as it was).
+// S_OK when the target holds the item; the error otherwise, and the target is
+// then empty: E_ACCESSDENIED when it is not an empty regular file (it is never
+// created, followed through a link or overwritten), ERROR_FILE_NOT_FOUND when
+// the document or its item cannot be read (a document larger than the limit
+// MonitorMaxDocumentBytes, an item file larger than MonitorMaxItemBytes, or
+// anything but a regular file), ERROR_DISK_FULL when the target's file system
+// is full, ERROR_FILE_TOO_LARGE past the process's file size limit, the
+// write's own error otherwise.
 HRESULT ProduceMessage(const std::string& document, const std::string& target);
 HRESULT ProducePimItem(const std::string& document, const std::string& target);
 
