@@ -115,12 +115,22 @@ std::vector<ListedChunk> CMailFilter::MakeChunks(const std::string& bytes) {
   ZYT::MimeMessage message;
   const ZYT::MimeLimits limits = ZYT::MessageLimits();
   if (!message.Parse(bytes, limits)) return chunks;
-  if (message.PartsCut() || message.HeadersCut()) {
+  if (message.PartsCut() || message.HeadersCut() || message.HeaderBytesCut()) {
     ZYT::CLogStream entry;
     entry << "Init: the message is cut:";
-    if (message.PartsCut()) entry << " parts after the first " << limits.maxParts << " left out (limit MaxMessageParts)";
-    if (message.HeadersCut())
-      entry << " header fields after the first " << limits.maxHeaders << " of a block left out (limit MaxMessageHeaders)";
+    const char* separator = " ";
+    if (message.PartsCut()) {
+      entry << separator << "parts after the first " << limits.maxParts << " left out (limit MaxMessageParts)";
+      separator = "; ";
+    }
+    if (message.HeadersCut()) {
+      entry << separator << "header fields after the first " << limits.maxHeaders
+            << " of a block left out (limit MaxMessageHeaders)";
+      separator = "; ";
+    }
+    if (message.HeaderBytesCut())
+      entry << separator << "header fields shortened to " << limits.maxHeaderBytes
+            << " bytes (limit MaxMessageHeaderBytes)";
     entry << "\n";
     LogCut(entry);
   }

@@ -97,8 +97,11 @@ bool ContainsNoCase(std::string_view text, std::string_view what) {
 // followed by a header block; so is the start of the message, and the body of
 // a part whose type is message/*. A view of the bytes when nothing is left
 // out; else the kept text in kept.
-std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::string& kept, bool& partsCut,
-                       bool& headersCut) {
+struct Cuts {
+  bool parts = false, headers = false, headerBytes = false;
+};
+
+std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::string& kept, Cuts& cuts) {
   bool copying = false;
   bool inHeaders = true, keepingField = true, messageBody = false;
   size_t parts = 0, fields = 0, fieldBytes = 0;
@@ -114,7 +117,7 @@ std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::st
     std::string_view shortened;  // the start of a field line that runs past maxHeaderBytes
     if (trimmed.size() >= 3 && trimmed.substr(0, 2) == "--" && trimmed.substr(trimmed.size() - 2) != "--") {
       if (++parts > limits.maxParts) {
-        partsCut = true;
+        cuts.parts = true;
         if (!copying) return bytes.substr(0, start);
         return kept;
       }
@@ -132,6 +135,7 @@ std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::st
       } else {
         if (text[0] != ' ' && text[0] != '\t') {
           keepingField = ++fields <= limits.maxHeaders;
+          if (!keepingField) cuts.headers = true;
           fieldBytes = 0;
           if (keepingField && StartsWithNoCase(text, "content-type:") && ContainsNoCase(text, "message/"))
             messageBody = true;
@@ -139,6 +143,7 @@ std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::st
         // A folded line belongs to its field.
         keep = keepingField;
         if (keep && text.size() > limits.maxHeaderBytes - fieldBytes) {
+          cuts.headerBytes = true;
           shortened = text.substr(0, limits.maxHeaderBytes - fieldBytes);
           keep = keepingField = false;
         }
@@ -146,7 +151,6 @@ std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::st
       }
     }
     if (!keep && !copying) {
-      headersCut = true;
       copying = true;
       kept.assign(bytes.substr(0, start));
     }
@@ -191,9 +195,12 @@ bool MimeMessage::Parse(std::string_view bytes, const MimeLimits& limits) {
   InitOnce();
   m_parts.clear();
   texts.clear();
-  m_partsCut = m_headersCut = false;
   std::string kept;
-  bytes = Bound(bytes, limits, kept, m_partsCut, m_headersCut);
+  Cuts cuts;
+  bytes = Bound(bytes, limits, kept, cuts);
+  m_partsCut = cuts.parts;
+  m_headersCut = cuts.headers;
+  m_headerBytesCut = cuts.headerBytes;
   // GMime reads the bytes where they are: the array lends it the buffer
   // (it only reads it) and is taken apart again without freeing it.
   GByteArray* borrowed = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(bytes.data())), bytes.size());

@@ -38,9 +38,11 @@ class MimeMessage {
   // the bytes of a field after its first maxHeaderBytes.
   bool Parse(std::string_view bytes, const MimeLimits& limits = MimeLimits());
   const std::vector<MimePart>& Parts() const { return m_parts; }
-  // Whether a limit left out parts or header fields of the last message parsed.
+  // Whether a limit left out parts or header fields, or shortened a field,
+  // of the last message parsed.
   bool PartsCut() const { return m_partsCut; }
   bool HeadersCut() const { return m_headersCut; }
+  bool HeaderBytesCut() const { return m_headerBytesCut; }
   // Headers (decoded, UTF-8) and the text of the text/* parts, for the mail filter.
   std::string subject, from, to, cc;
   std::vector<std::string> texts;
@@ -49,6 +51,7 @@ class MimeMessage {
   std::vector<MimePart> m_parts;
   bool m_partsCut = false;
   bool m_headersCut = false;
+  bool m_headerBytesCut = false;
 };
 
 }  // namespace ZYT
