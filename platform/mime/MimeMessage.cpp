@@ -2,10 +2,7 @@
 
 #include <gmime/gmime.h>
 
-#include <algorithm>
 #include <mutex>
-
-#include "platform/win32/Limits.h"
 
 namespace ZYT {
 
@@ -75,91 +72,164 @@ std::string TextOf(GMimeObject* object) {
   return std::string(raw, bytes->len);
 }
 
-// A line of the message: [start, end) without its line break.
-struct Line {
-  size_t start, end, next;
-};
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && g_ascii_strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-bool ContainsNoCase(std::string_view text, std::string_view what) {
-  for (size_t i = 0; i + what.size() <= text.size(); ++i)
-    if (g_ascii_strncasecmp(text.data() + i, what.data(), what.size()) == 0) return true;
-  return false;
+size_t FindNoCase(std::string_view text, std::string_view what, size_t from = 0) {
+  for (size_t i = from; i + what.size() <= text.size(); ++i)
+    if (g_ascii_strncasecmp(text.data() + i, what.data(), what.size()) == 0) return i;
+  return std::string_view::npos;
 }
 
-// The message with the parts and header fields beyond the limits left out,
-// found without parsing: every line that starts with "--" and does not end
-// with "--" may open a part (a closing delimiter ends with "--", and so does a
-// signature separator "-- "), and is
-// followed by a header block; so is the start of the message, and the body of
-// a part whose type is message/*. A view of the bytes when nothing is left
-// out; else the kept text in kept.
 struct Cuts {
   bool parts = false, headers = false, headerBytes = false;
 };
 
-std::string_view Bound(std::string_view bytes, const MimeLimits& limits, std::string& kept, Cuts& cuts) {
-  bool copying = false;
-  bool inHeaders = true, keepingField = true, messageBody = false;
-  size_t parts = 0, fields = 0, fieldBytes = 0;
-  for (size_t start = 0; start < bytes.size();) {
-    size_t newline = bytes.find('\n', start);
-    size_t next = newline == std::string_view::npos ? bytes.size() : newline + 1;
-    std::string_view line = bytes.substr(start, next - start);
-    std::string_view text = line;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    std::string_view trimmed = text;
-    while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.remove_suffix(1);
-    bool keep = true;
-    std::string_view shortened;  // the start of a field line that runs past maxHeaderBytes
-    if (trimmed.size() >= 3 && trimmed.substr(0, 2) == "--" && trimmed.substr(trimmed.size() - 2) != "--") {
-      if (++parts > limits.maxParts) {
-        cuts.parts = true;
-        if (!copying) return bytes.substr(0, start);
-        return kept;
-      }
-      inHeaders = true;
-      fields = 0;
-      keepingField = true;
-      messageBody = false;
-    } else if (inHeaders) {
-      if (text.empty()) {
-        // A part of type message/* holds a message whose headers follow.
-        inHeaders = messageBody;
-        messageBody = false;
-        fields = 0;
-        keepingField = true;
-      } else {
-        if (text[0] != ' ' && text[0] != '\t') {
-          keepingField = ++fields <= limits.maxHeaders;
-          if (!keepingField) cuts.headers = true;
-          fieldBytes = 0;
-          if (keepingField && StartsWithNoCase(text, "content-type:") && ContainsNoCase(text, "message/"))
-            messageBody = true;
+// What the parts and header fields of a message are, found without parsing
+// it, as far as the limits need: where parts begin (a delimiter line of a
+// boundary that a Content-Type field declared) and which lines are header
+// fields (the start of the message, after each delimiter, and the body of a
+// part of type message/*).
+class CMessageBounds {
+ public:
+  CMessageBounds(const MimeLimits& limits, Cuts& cuts) : m_limits(limits), m_cuts(cuts) {}
+
+  // The message with what the limits leave out removed: a view of the bytes
+  // when nothing is, else the kept text in kept.
+  std::string_view Bound(std::string_view bytes, std::string& kept) {
+    bool copying = false;
+    for (size_t start = 0; start < bytes.size();) {
+      size_t newline = bytes.find('\n', start);
+      size_t next = newline == std::string_view::npos ? bytes.size() : newline + 1;
+      std::string_view line = bytes.substr(start, next - start);
+      std::string_view text = line;
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+      std::string_view shortened;  // the start of a field line that runs past maxHeaderBytes
+      bool keep = true;
+      if (OpensPart(text)) {
+        EndField();
+        if (++m_parts > m_limits.maxParts) {
+          m_cuts.parts = true;
+          return copying ? std::string_view(kept) : bytes.substr(0, start);
         }
-        // A folded line belongs to its field.
-        keep = keepingField;
-        if (keep && text.size() > limits.maxHeaderBytes - fieldBytes) {
-          cuts.headerBytes = true;
-          shortened = text.substr(0, limits.maxHeaderBytes - fieldBytes);
-          keep = keepingField = false;
-        }
-        fieldBytes += text.size();
+        StartHeaders();
+      } else if (m_inHeaders) {
+        keep = HeaderLine(text, shortened);
       }
+      if (!keep && !copying) {
+        copying = true;
+        kept.assign(bytes.substr(0, start));
+      }
+      if (keep && copying) kept.append(line);
+      if (!shortened.empty()) kept.append(shortened).append(line.substr(text.size()));
+      start = next;
     }
-    if (!keep && !copying) {
-      copying = true;
-      kept.assign(bytes.substr(0, start));
-    }
-    if (keep && copying) kept.append(line);
-    if (!shortened.empty()) kept.append(shortened).append(line.substr(text.size()));
-    start = next;
+    return copying ? std::string_view(kept) : bytes;
   }
-  return copying ? std::string_view(kept) : bytes;
-}
+
+ private:
+  // A delimiter line: "--", a boundary, trailing blanks; "--" after the
+  // boundary closes its multipart instead. Any boundary that starts the line
+  // counts, so that no delimiter the parser might accept goes uncounted.
+  bool OpensPart(std::string_view text) const {
+    if (text.size() < 3 || text[0] != '-' || text[1] != '-') return false;
+    std::string_view rest = text.substr(2);
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
+    for (const std::string& b : m_boundaries)
+      if (rest.size() == b.size() + 2 && rest.substr(0, b.size()) == b && rest.substr(b.size()) == "--") return false;
+    if (m_anyDashLine) return rest.size() < 2 || rest.substr(rest.size() - 2) != "--";
+    for (const std::string& b : m_boundaries)
+      if (rest.substr(0, b.size()) == b) return true;
+    return false;
+  }
+
+  void StartHeaders() {
+    m_inHeaders = true;
+    m_fields = 0;
+    m_keepingField = true;
+    m_messageBody = false;
+  }
+
+  // One line of a header block; false when it is left out, with the part
+  // that is kept of a field running past its limit in shortened.
+  bool HeaderLine(std::string_view text, std::string_view& shortened) {
+    if (text.empty()) {
+      EndField();
+      // A part of type message/* holds a message whose headers follow.
+      bool messageBody = m_messageBody;
+      StartHeaders();
+      m_inHeaders = messageBody;
+      return true;
+    }
+    if (text[0] != ' ' && text[0] != '\t') {
+      EndField();
+      m_keepingField = ++m_fields <= m_limits.maxHeaders;
+      if (!m_keepingField) m_cuts.headers = true;
+      m_fieldBytes = 0;
+      m_inContentType = m_keepingField && StartsWithNoCase(text, "content-type:");
+    }
+    // A folded line belongs to its field.
+    bool keep = m_keepingField;
+    if (keep && text.size() > m_limits.maxHeaderBytes - m_fieldBytes) {
+      m_cuts.headerBytes = true;
+      shortened = text.substr(0, m_limits.maxHeaderBytes - m_fieldBytes);
+      keep = m_keepingField = false;
+    }
+    m_fieldBytes += text.size();
+    if (m_inContentType) m_contentType.append(keep ? text : shortened);
+    return keep;
+  }
+
+  // A Content-Type field ends: what the parser will see of it decides.
+  void EndField() {
+    if (!m_inContentType) return;
+    m_inContentType = false;
+    std::string field;
+    field.swap(m_contentType);
+    if (FindNoCase(field, "message/") != std::string::npos) m_messageBody = true;
+    if (FindNoCase(field, "multipart") == std::string::npos) return;
+    // The boundary parameter, quoted or not; a form this scan does not read
+    // (RFC 2231 continuations, too many boundaries) makes every line that
+    // starts with "--" count as a delimiter.
+    size_t at = FindNoCase(field, "boundary");
+    if (at == std::string::npos || FindNoCase(field, "boundary*") != std::string::npos ||
+        m_boundaries.size() >= 64) {
+      m_anyDashLine = true;
+      return;
+    }
+    at += 8;
+    while (at < field.size() && (field[at] == ' ' || field[at] == '\t')) ++at;
+    if (at >= field.size() || field[at] != '=') {
+      m_anyDashLine = true;
+      return;
+    }
+    ++at;
+    while (at < field.size() && (field[at] == ' ' || field[at] == '\t')) ++at;
+    std::string boundary;
+    if (at < field.size() && field[at] == '"') {
+      for (++at; at < field.size() && field[at] != '"'; ++at) {
+        if (field[at] == '\\' && at + 1 < field.size()) ++at;
+        boundary += field[at];
+      }
+    } else {
+      while (at < field.size() && field[at] != ';' && field[at] != ' ' && field[at] != '\t') boundary += field[at++];
+    }
+    while (!boundary.empty() && (boundary.back() == ' ' || boundary.back() == '\t')) boundary.pop_back();
+    if (boundary.empty())
+      m_anyDashLine = true;
+    else
+      m_boundaries.push_back(std::move(boundary));
+  }
+
+  const MimeLimits& m_limits;
+  Cuts& m_cuts;
+  std::vector<std::string> m_boundaries;
+  bool m_anyDashLine = false;
+  bool m_inHeaders = true, m_keepingField = true, m_messageBody = false, m_inContentType = false;
+  size_t m_parts = 0, m_fields = 0, m_fieldBytes = 0;
+  std::string m_contentType;  // the kept text of the current Content-Type field
+};
 
 void CollectTexts(GMimeObject* object, std::vector<std::string>& texts) {
   if (GMIME_IS_MULTIPART(object)) {
@@ -183,21 +253,13 @@ std::string AddressList(InternetAddressList* list) {
 
 }  // namespace
 
-MimeLimits MessageLimits() {
-  MimeLimits limits;
-  limits.maxParts = std::clamp<DWORD>(GetLimit(u"MaxMessageParts", 10000), 1, 1000000);
-  limits.maxHeaders = std::clamp<DWORD>(GetLimit(u"MaxMessageHeaders", 1000), 16, 100000);
-  limits.maxHeaderBytes = std::clamp<DWORD>(GetLimit(u"MaxMessageHeaderBytes", 1024 * 1024), 1024, 64 * 1024 * 1024);
-  return limits;
-}
-
 bool MimeMessage::Parse(std::string_view bytes, const MimeLimits& limits) {
   InitOnce();
   m_parts.clear();
   texts.clear();
   std::string kept;
   Cuts cuts;
-  bytes = Bound(bytes, limits, kept, cuts);
+  bytes = CMessageBounds(limits, cuts).Bound(bytes, kept);
   m_partsCut = cuts.parts;
   m_headersCut = cuts.headers;
   m_headerBytesCut = cuts.headerBytes;

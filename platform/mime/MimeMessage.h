@@ -1,11 +1,14 @@
 // Mail messages split into their top-level body parts, over GMime.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/win32/Limits.h"
 
 namespace ZYT {
 
@@ -26,8 +29,15 @@ struct MimeLimits {
 };
 
 // The machine's limits: MaxMessageParts, MaxMessageHeaders and
-// MaxMessageHeaderBytes under the limits key, kept within bounds.
-MimeLimits MessageLimits();
+// MaxMessageHeaderBytes under the limits key, kept within bounds. For the
+// filters to pass in: the parser itself reads no registry.
+inline MimeLimits MessageLimits() {
+  MimeLimits limits;
+  limits.maxParts = std::clamp<DWORD>(GetLimit(u"MaxMessageParts", 10000), 1, 1000000);
+  limits.maxHeaders = std::clamp<DWORD>(GetLimit(u"MaxMessageHeaders", 1000), 16, 100000);
+  limits.maxHeaderBytes = std::clamp<DWORD>(GetLimit(u"MaxMessageHeaderBytes", 1024 * 1024), 1024, 64 * 1024 * 1024);
+  return limits;
+}
 
 class MimeMessage {
  public:

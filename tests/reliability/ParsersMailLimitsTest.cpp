@@ -8,6 +8,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "platform/indexer/LoadIFilter.h"
+#include "platform/win32/Strings.h"
 #include "tests/reliability/ParsersChild.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
@@ -92,6 +93,44 @@ TEST_F(ParsersMailLimitsTest, ExactlyTheLimitIsNotACut) {
   r = Drive("three.eml");
   EXPECT_EQ(Texts(r), (std::vector<std::u16string>{u"one\r\n-- \r\nsignature", u"two"}));
   EXPECT_NE(Logs().find("parts after the first 2 left out"), std::string::npos) << Logs();
+}
+
+TEST_F(ParsersMailLimitsTest, DelimitersOfEveryBoundaryCount) {
+  SetLimit(u"MaxMessageParts", 10);
+  struct Case {
+    const char* name;
+    std::string contentType;  // of the message
+    std::string delimiter;    // a line that opens a part
+    size_t texts;             // text parts kept
+  };
+  const Case cases[] = {
+      // A boundary that itself ends with "--" looks like a closing delimiter.
+      {"dashes", "multipart/mixed; boundary=\"x--\"", "--x--", 10},
+      {"unquoted", "multipart/mixed; boundary=plain", "--plain", 10},
+      {"folded", "multipart/mixed;\r\n\tboundary=\"folded\"", "--folded", 10},
+      // RFC 2231 continuations are not read here: every "--" line counts.
+      {"continued", "multipart/mixed; boundary*0=\"con\"; boundary*1=\"tinued\"", "--continued", 10},
+  };
+  for (const Case& c : cases) {
+    std::string message = "Subject: s\r\nContent-Type: " + c.contentType + "\r\n\r\n";
+    for (int i = 1; i <= 50; ++i) message += c.delimiter + "\r\n\r\ntext " + std::to_string(i) + "\r\n";
+    std::string name = std::string(c.name) + ".eml";
+    WriteBytes(PathIn(name), message);
+    ZYT::WalkResult r = Drive(name);
+    std::vector<std::u16string> texts = Texts(r);
+    EXPECT_EQ(texts.size(), c.texts) << c.name;
+    ASSERT_FALSE(texts.empty()) << c.name;
+    EXPECT_EQ(texts.back(), u"text " + ZYT::Utf8ToWide(std::to_string(c.texts))) << c.name;
+  }
+
+  // Parts of a nested multipart count with those around them.
+  std::string nested = "Subject: s\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+                       "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n";
+  for (int i = 1; i <= 20; ++i) nested += "--inner\r\n\r\ninner " + std::to_string(i) + "\r\n";
+  nested += "--inner--\r\n--outer\r\n\r\nouter\r\n--outer--\r\n";
+  WriteBytes(PathIn("nested.eml"), nested);
+  std::vector<std::u16string> texts = Texts(Drive("nested.eml"));
+  EXPECT_EQ(texts.size(), 9u) << "the outer part holding them, then nine inner ones";
 }
 
 TEST_F(ParsersMailLimitsTest, HeaderFloodKeepsTheFirstFieldsAndTheBody) {
