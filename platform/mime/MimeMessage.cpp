@@ -138,7 +138,7 @@ class CMessageBounds {
     while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
     for (const std::string& b : m_boundaries)
       if (rest.size() == b.size() + 2 && rest.substr(0, b.size()) == b && rest.substr(b.size()) == "--") return false;
-    if (m_anyDashLine) return rest.size() < 2 || rest.substr(rest.size() - 2) != "--";
+    if (m_anyDashLine) return true;
     for (const std::string& b : m_boundaries)
       if (rest.substr(0, b.size()) == b) return true;
     return false;
