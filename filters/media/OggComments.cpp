@@ -1,5 +1,7 @@
 #include "filters/media/OggComments.h"
 
+#include <algorithm>
+
 namespace {
 
 // Sequential reads over a byte source, as the reader walks the file.
@@ -30,10 +32,11 @@ class Cursor {
 };
 
 // SplitComment over a comment fed in pieces, keeping at most room characters
-// of any part: a comment may be as long as the file.
+// of its value: a comment may be as long as the file. A key is kept up to the
+// length of the longest field name even when less room is left.
 class CCommentSplitter {
  public:
-  explicit CCommentSplitter(size_t room) : m_room(room) {}
+  explicit CCommentSplitter(size_t room) : m_room(room), m_capacity(std::max<size_t>(room, 6)) {}
   void Add(const BYTE* bytes, size_t n) {
     for (size_t i = 0; i < n; ++i) {
       if (bytes[i] == '=') {
@@ -41,11 +44,18 @@ class CCommentSplitter {
         m_keyCut = m_valueCut;
         m_value.clear();
         m_valueCut = false;
-      } else if (m_value.size() < m_room) {
+      } else if (m_value.size() < m_capacity) {
         m_value += static_cast<char16_t>(bytes[i]);
       } else {
         m_valueCut = true;
       }
+    }
+  }
+  // After the last piece: the value within its room.
+  void Finish() {
+    if (m_value.size() > m_room) {
+      m_value.resize(m_room);
+      m_valueCut = true;
     }
   }
   std::u16string& Key() { return m_key; }
@@ -55,7 +65,7 @@ class CCommentSplitter {
   bool ValueCut() const { return m_valueCut; }
 
  private:
-  size_t m_room;
+  size_t m_room, m_capacity;
   std::u16string m_key, m_value;
   bool m_keyCut = false, m_valueCut = false;
 };
@@ -71,6 +81,7 @@ bool ReadComment(Cursor& in, CCommentSplitter& split) {
     split.Add(piece, n);
     length -= static_cast<uint32_t>(n);
   }
+  split.Finish();
   return true;
 }
 
@@ -81,6 +92,7 @@ bool IsCapturePattern(const BYTE b[4]) { return b[0] == 'O' && b[1] == 'g' && b[
 void SplitComment(const BYTE* bytes, size_t length, std::u16string& key, std::u16string& value) {
   CCommentSplitter split(length);
   split.Add(bytes, length);
+  split.Finish();
   key = std::move(split.Key());
   value = std::move(split.Value());
 }
