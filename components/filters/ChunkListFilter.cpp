@@ -1,17 +1,27 @@
 #include "components/filters/ChunkListFilter.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "framework/EasyIFilterBase.h"
 #include "framework/FilterInit.h"
 #include "platform/win32/FileApi.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
 
 namespace {
 constexpr size_t kMaxChunk = 4096;
-constexpr uint64_t kMaxFile = 64ull << 20;  // larger files are filtered up to this size
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
 }  // namespace
+
+void CChunkListFilter::LogCut(ZYT::CLogStream& entry) {
+  m_log.SetFolder(FilterLogFolder());
+  m_log.Write(entry);
+}
 
 HRESULT CChunkListFilter::Load(LPCOLESTR pszFileName, DWORD) {
   m_path = pszFileName ? pszFileName : u"";
@@ -42,61 +52,130 @@ HRESULT CChunkListFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROP
     if (file == INVALID_HANDLE_VALUE) return FILTER_E_ACCESS;
     LARGE_INTEGER size{};
     GetFileSizeEx(file, &size);
-    std::string bytes(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size.QuadPart), kMaxFile)), '\0');
+    // Each filter holds the file and what it makes of it in memory: larger
+    // files are filtered up to this size.
+    const uint64_t maxBytes = std::clamp<DWORD>(ZYT::GetLimit(u"MaxMachineFilterBytes", 64u << 20), 1u << 20, 1u << 30);
+    std::string bytes(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size.QuadPart), maxBytes)), '\0');
     DWORD read = 0;
     BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
     CloseHandle(file);
     if (!ok) return FILTER_E_ACCESS;
     bytes.resize(read);
+    if (static_cast<uint64_t>(size.QuadPart) > maxBytes) {
+      ZYT::CLogStream entry;
+      entry << "Init: the file is cut at its first " << maxBytes << " of " << static_cast<uint64_t>(size.QuadPart)
+            << " bytes (limit MaxMachineFilterBytes)\n";
+      LogCut(entry);
+    }
     m_chunks = MakeChunks(bytes);
     m_next = 0;
-    m_textPosition = 0;
+    m_chunkId = 0;
+    m_inText = false;
+    m_current = Current::kNone;
     m_valueGiven = true;
     if (pFlags) *pFlags = 0;
     return S_OK;
   });
 }
 
+bool CChunkListFilter::NextPiece() {
+  const std::u16string& text = m_chunks[m_next - 1].text;
+  if (m_pieceEnd < m_paragraphEnd) {
+    m_pieceStart = m_pieceEnd;
+    m_pieceEnd = std::min(m_pieceStart + kMaxChunk, m_paragraphEnd);
+    return true;
+  }
+  // Paragraphs end at a blank line ("\n\n" or "\n\r\n"); one scan, whatever their number.
+  while (m_scan <= text.size()) {
+    size_t start = m_scan, end = text.size(), after = text.size() + 1;
+    for (size_t i = text.find(u'\n', start); i != std::u16string::npos; i = text.find(u'\n', i + 1)) {
+      if (i + 1 < text.size() && text[i + 1] == u'\n') {
+        end = i;
+        after = i + 2;
+        break;
+      }
+      if (i + 2 < text.size() && text[i + 1] == u'\r' && text[i + 2] == u'\n') {
+        end = i;
+        after = i + 3;
+        break;
+      }
+    }
+    m_scan = after;
+    while (start < end && IsBlank(text[start])) ++start;
+    while (end > start && IsBlank(text[end - 1])) --end;
+    if (start == end) continue;
+    m_paragraphEnd = end;
+    m_pieceStart = start;
+    m_pieceEnd = std::min(start + kMaxChunk, end);
+    return true;
+  }
+  return false;
+}
+
 HRESULT CChunkListFilter::GetChunk(STAT_CHUNK* pStat) {
   if (!pStat) return E_POINTER;
-  while (m_next < m_chunks.size() && !m_chunks[m_next].isText && !m_wantValues) ++m_next;
-  if (m_next >= m_chunks.size()) return FILTER_E_END_OF_CHUNKS;
-  ListedChunk& c = m_chunks[m_next++];
-  STAT_CHUNK s{};
-  s.idChunk = static_cast<ULONG>(m_next);
-  s.breakType = c.breakType;
-  s.flags = c.isText ? CHUNK_TEXT : CHUNK_VALUE;
-  s.locale = GetSystemDefaultLCID();
-  s.attribute = c.attribute;
-  if (c.attribute.psProperty.ulKind == PRSPEC_LPWSTR) s.attribute.psProperty.lpwstr = c.propertyName.data();
-  s.idChunkSource = s.idChunk;
-  *pStat = s;
-  m_textPosition = 0;
-  m_valueGiven = c.isText;
-  return S_OK;
+  for (;;) {
+    if (m_inText && NextPiece()) {
+      const ListedChunk& c = m_chunks[m_next - 1];
+      STAT_CHUNK s{};
+      s.idChunk = ++m_chunkId;
+      s.breakType = m_pieceEnd < m_paragraphEnd ? CHUNK_NO_BREAK : CHUNK_EOP;
+      s.flags = CHUNK_TEXT;
+      s.locale = GetSystemDefaultLCID();
+      s.attribute = c.attribute;
+      s.idChunkSource = s.idChunk;
+      *pStat = s;
+      m_current = Current::kText;
+      m_textPosition = m_pieceStart;
+      return S_OK;
+    }
+    m_inText = false;
+    while (m_next < m_chunks.size() && !m_chunks[m_next].isText && !m_wantValues) ++m_next;
+    if (m_next >= m_chunks.size()) {
+      m_current = Current::kNone;
+      return FILTER_E_END_OF_CHUNKS;
+    }
+    ListedChunk& c = m_chunks[m_next++];
+    if (c.isText) {
+      m_inText = true;
+      m_scan = m_pieceStart = m_pieceEnd = m_paragraphEnd = 0;
+      continue;
+    }
+    STAT_CHUNK s{};
+    s.idChunk = ++m_chunkId;
+    s.breakType = c.breakType;
+    s.flags = CHUNK_VALUE;
+    s.locale = GetSystemDefaultLCID();
+    s.attribute = c.attribute;
+    if (c.attribute.psProperty.ulKind == PRSPEC_LPWSTR) s.attribute.psProperty.lpwstr = c.propertyName.data();
+    s.idChunkSource = s.idChunk;
+    *pStat = s;
+    m_current = Current::kValue;
+    m_valueGiven = false;
+    return S_OK;
+  }
 }
 
 HRESULT CChunkListFilter::GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) {
   if (!pcwcBuffer || !awcBuffer) return E_POINTER;
-  if (m_next == 0 || m_next > m_chunks.size()) return FILTER_E_NO_MORE_TEXT;
-  const ListedChunk& c = m_chunks[m_next - 1];
-  if (!c.isText) return FILTER_E_NO_TEXT;
-  if (m_textPosition >= c.text.size()) return FILTER_E_NO_MORE_TEXT;
-  size_t n = std::min<size_t>(*pcwcBuffer, c.text.size() - m_textPosition);
-  std::char_traits<char16_t>::copy(awcBuffer, c.text.data() + m_textPosition, n);
+  if (m_current == Current::kNone) return FILTER_E_NO_MORE_TEXT;
+  if (m_current == Current::kValue) return FILTER_E_NO_TEXT;
+  if (m_textPosition >= m_pieceEnd) return FILTER_E_NO_MORE_TEXT;
+  const std::u16string& text = m_chunks[m_next - 1].text;
+  size_t n = std::min<size_t>(*pcwcBuffer, m_pieceEnd - m_textPosition);
+  std::char_traits<char16_t>::copy(awcBuffer, text.data() + m_textPosition, n);
   m_textPosition += n;
   *pcwcBuffer = static_cast<ULONG>(n);
-  return m_textPosition >= c.text.size() ? FILTER_S_LAST_TEXT : S_OK;
+  return m_textPosition >= m_pieceEnd ? FILTER_S_LAST_TEXT : S_OK;
 }
 
 HRESULT CChunkListFilter::GetValue(PROPVARIANT** ppPropValue) {
   if (!ppPropValue) return E_POINTER;
   *ppPropValue = nullptr;
-  if (m_next == 0 || m_next > m_chunks.size()) return FILTER_E_NO_MORE_VALUES;
-  const ListedChunk& c = m_chunks[m_next - 1];
-  if (c.isText) return FILTER_E_NO_VALUES;
+  if (m_current == Current::kNone) return FILTER_E_NO_MORE_VALUES;
+  if (m_current == Current::kText) return FILTER_E_NO_VALUES;
   if (m_valueGiven) return FILTER_E_NO_MORE_VALUES;
-  HRESULT hr = ZYT::NewStringPropVariant(c.text, ppPropValue);
+  HRESULT hr = ZYT::NewStringPropVariant(m_chunks[m_next - 1].text, ppPropValue);
   if (SUCCEEDED(hr)) m_valueGiven = true;
   return hr;
 }
@@ -106,36 +185,13 @@ HRESULT CChunkListFilter::BindRegion(FILTERREGION, REFIID, void** ppunk) {
   return E_NOTIMPL;
 }
 
-void CChunkListFilter::AddTextChunks(const std::u16string& text, std::vector<ListedChunk>& chunks) {
-  auto add = [&](std::u16string piece) {
-    size_t first = piece.find_first_not_of(u" \t\r\n");
-    if (first == std::u16string::npos) return;
-    piece = piece.substr(first);
-    while (!piece.empty() && (piece.back() == u' ' || piece.back() == u'\r' || piece.back() == u'\n' ||
-                              piece.back() == u'\t'))
-      piece.pop_back();
-    for (size_t pos = 0; pos < piece.size(); pos += kMaxChunk) {
-      ListedChunk c;
-      c.attribute.guidPropSet = PSGUID_STORAGE;
-      c.attribute.psProperty.ulKind = PRSPEC_PROPID;
-      c.attribute.psProperty.propid = PID_STG_CONTENTS;
-      c.breakType = pos + kMaxChunk < piece.size() ? CHUNK_NO_BREAK : CHUNK_EOP;
-      c.text = piece.substr(pos, kMaxChunk);
-      chunks.push_back(std::move(c));
-    }
-  };
-  size_t start = 0;
-  for (;;) {
-    size_t blank = text.find(u"\n\n", start);
-    size_t blankCr = text.find(u"\n\r\n", start);
-    size_t end = std::min(blank, blankCr);
-    if (end == std::u16string::npos) {
-      add(text.substr(start));
-      return;
-    }
-    add(text.substr(start, end - start));
-    start = end + (end == blank ? 2 : 3);
-  }
+void CChunkListFilter::AddTextChunks(std::u16string text, std::vector<ListedChunk>& chunks) {
+  ListedChunk c;
+  c.attribute.guidPropSet = PSGUID_STORAGE;
+  c.attribute.psProperty.ulKind = PRSPEC_PROPID;
+  c.attribute.psProperty.propid = PID_STG_CONTENTS;
+  c.text = std::move(text);
+  chunks.push_back(std::move(c));
 }
 
 std::u16string CChunkListFilter::DecodeText(const std::string& bytes) {

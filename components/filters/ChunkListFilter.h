@@ -1,11 +1,14 @@
 // The machine's own filters (plain text, HTML, mail, null) stand in for the
-// ones a Windows machine has. Each reads its whole file at Init into a list
-// of chunks; this base hands the list out through IFilter.
+// ones a Windows machine has. Each reads its file at Init into a list of
+// values and texts; this base hands them out through IFilter, a text as its
+// paragraphs, which are found as they are asked for: a chunk's description
+// would take many times the bytes of a short paragraph.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "framework/SimpleLogger.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/Filter.h"
 #include "platform/com/ObjIdl.h"
@@ -15,7 +18,7 @@ struct ListedChunk {
   std::u16string propertyName;  // for PRSPEC_LPWSTR attributes
   CHUNK_BREAKTYPE breakType = CHUNK_EOP;
   bool isText = true;
-  std::u16string text;  // the text, or a VT_LPWSTR value
+  std::u16string text;  // paragraphs of text, or a VT_LPWSTR value
 };
 
 class CChunkListFilter : public IFilter, public IPersistFile {
@@ -33,23 +36,40 @@ class CChunkListFilter : public IFilter, public IPersistFile {
   HRESULT GetCurFile(LPOLESTR* ppszFileName) override;
 
  protected:
-  explicit CChunkListFilter(REFCLSID clsid) : m_clsid(clsid) {}
+  // logPrefix: the start of the log file's name; the log is written only
+  // when a limit cuts a file.
+  CChunkListFilter(REFCLSID clsid, std::u16string logPrefix)
+      : m_clsid(clsid), m_log(std::move(logPrefix), true, true) {}
   ~CChunkListFilter() = default;
   // The chunks of the file's bytes.
   virtual std::vector<ListedChunk> MakeChunks(const std::string& bytes) = 0;
 
-  // Text split into chunks at blank lines, each at most 4096 characters.
-  static void AddTextChunks(const std::u16string& text, std::vector<ListedChunk>& chunks);
+  // Text handed out in chunks split at blank lines, each at most 4096
+  // characters, without leading or trailing blanks; blank paragraphs give none.
+  static void AddTextChunks(std::u16string text, std::vector<ListedChunk>& chunks);
+  // Writes entry to the filter's log ("Debug.Filter"): for the limits that cut a file.
+  void LogCut(ZYT::CLogStream& entry);
   // Text of unknown encoding: a byte-order mark says UTF-8 or UTF-16; else
   // UTF-8 when it is valid, else the system code page.
   static std::u16string DecodeText(const std::string& bytes);
 
  private:
+  // Moves to the next piece of the current text at or after m_scan; false at its end.
+  bool NextPiece();
+
   CLSID m_clsid;
+  CSimpleLogger m_log;
   std::u16string m_path;
   std::vector<ListedChunk> m_chunks;
-  size_t m_next = 0;
+  size_t m_next = 0;        // the entry after the current one
+  ULONG m_chunkId = 0;
+  // The current text chunk: [m_pieceStart, m_pieceEnd) of its entry's text,
+  // the paragraph it is part of ending at m_paragraphEnd; m_scan is where the
+  // search for the next paragraph goes on.
+  size_t m_pieceStart = 0, m_pieceEnd = 0, m_paragraphEnd = 0, m_scan = 0;
   size_t m_textPosition = 0;
+  bool m_inText = false;
+  enum class Current { kNone, kValue, kText } m_current = Current::kNone;
   bool m_valueGiven = false;
   bool m_wantValues = true;
 };

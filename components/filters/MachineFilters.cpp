@@ -113,11 +113,34 @@ std::vector<ListedChunk> CHtmlFilter::MakeChunks(const std::string& bytes) {
 std::vector<ListedChunk> CMailFilter::MakeChunks(const std::string& bytes) {
   std::vector<ListedChunk> chunks;
   ZYT::MimeMessage message;
-  if (!message.Parse(bytes)) return chunks;
+  const ZYT::MimeLimits limits = ZYT::MessageLimits();
+  if (!message.Parse(bytes, limits)) return chunks;
+  if (message.PartsCut() || message.HeadersCut() || message.HeaderBytesCut()) {
+    ZYT::CLogStream entry;
+    entry << "Init: the message is cut:";
+    const char* separator = " ";
+    if (message.PartsCut()) {
+      entry << separator << "parts after the first " << limits.maxParts << " left out (limit MaxMessageParts)";
+      separator = "; ";
+    }
+    if (message.HeadersCut()) {
+      entry << separator << "header fields after the first " << limits.maxHeaders
+            << " of a block left out (limit MaxMessageHeaders)";
+      separator = "; ";
+    }
+    if (message.HeaderBytesCut())
+      entry << separator << "header fields shortened to " << limits.maxHeaderBytes
+            << " bytes (limit MaxMessageHeaderBytes)";
+    entry << "\n";
+    LogCut(entry);
+  }
   chunks.push_back(Value(PSGUID_MAIL, 5, ZYT::Utf8ToWide(message.subject)));
   chunks.push_back(Value(PSGUID_MAIL, 6, ZYT::Utf8ToWide(message.from)));
   chunks.push_back(NamedValue(PSGUID_MAIL, u"To", ZYT::Utf8ToWide(message.to)));
   chunks.push_back(NamedValue(PSGUID_MAIL, u"Cc", ZYT::Utf8ToWide(message.cc)));
-  for (const std::string& text : message.texts) AddTextChunks(ZYT::Utf8ToWide(text), chunks);
+  for (std::string& text : message.texts) {
+    AddTextChunks(ZYT::Utf8ToWide(text), chunks);
+    std::string().swap(text);  // the UTF-8 copy is not needed any more
+  }
   return chunks;
 }

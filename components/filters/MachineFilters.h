@@ -21,7 +21,7 @@ inline constexpr GUID PSGUID_MAIL = ZYT::MakeGuid("{AA568EEC-E0E5-11CF-8FDA-00AA
 class CPlainTextFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
  public:
   ZYT_MACHINE_FILTER(CPlainTextFilter)
-  CPlainTextFilter() : CChunkListFilter(CLSID_PlainTextFilter) {}
+  CPlainTextFilter() : CChunkListFilter(CLSID_PlainTextFilter, u"Text") {}
 
  protected:
   std::vector<ListedChunk> MakeChunks(const std::string& bytes) override;
@@ -31,7 +31,7 @@ class CPlainTextFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
 class CHtmlFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
  public:
   ZYT_MACHINE_FILTER(CHtmlFilter)
-  CHtmlFilter() : CChunkListFilter(CLSID_HtmlFilter) {}
+  CHtmlFilter() : CChunkListFilter(CLSID_HtmlFilter, u"Html") {}
 
  protected:
   std::vector<ListedChunk> MakeChunks(const std::string& bytes) override;
@@ -41,7 +41,7 @@ class CHtmlFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
 class CMailFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
  public:
   ZYT_MACHINE_FILTER(CMailFilter)
-  CMailFilter() : CChunkListFilter(CLSID_MailFilter) {}
+  CMailFilter() : CChunkListFilter(CLSID_MailFilter, u"Mail") {}
 
  protected:
   std::vector<ListedChunk> MakeChunks(const std::string& bytes) override;
@@ -51,7 +51,7 @@ class CMailFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
 class CNullFilter : public ZYT::CComObjectRoot, public CChunkListFilter {
  public:
   ZYT_MACHINE_FILTER(CNullFilter)
-  CNullFilter() : CChunkListFilter(CLSID_NullFilter) {}
+  CNullFilter() : CChunkListFilter(CLSID_NullFilter, u"Null") {}
 
  protected:
   std::vector<ListedChunk> MakeChunks(const std::string&) override { return {}; }

@@ -2,9 +2,11 @@
 // never pass the end; a short count tells the reader where the data ends.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/FileApi.h"
 
@@ -50,4 +52,40 @@ class CFileByteSource final : public IByteSource {
 
  private:
   HANDLE m_file;
+};
+
+// Small reads served from a window of the source, so that a reader walking
+// millions of frame headers or comment lengths makes few calls to the file.
+class CByteWindow {
+ public:
+  explicit CByteWindow(const IByteSource& source, size_t capacity = 64 * 1024)
+      : m_source(source), m_size(source.Size()), m_capacity(capacity) {}
+  uint64_t Size() const { return m_size; }
+  // All n bytes at offset, or false (nothing beyond the source is read).
+  bool Read(uint64_t offset, void* buffer, size_t n) {
+    if (offset > m_size || n > m_size - offset) return false;
+    BYTE* out = static_cast<BYTE*>(buffer);
+    while (n > 0) {
+      if (offset < m_start || offset >= m_start + m_bytes.size()) {
+        m_start = offset;
+        m_bytes.resize(static_cast<size_t>(std::min<uint64_t>(m_capacity, m_size - offset)));
+        m_bytes.resize(m_source.ReadAt(offset, m_bytes.data(), m_bytes.size()));
+        if (m_bytes.empty()) return false;
+      }
+      size_t at = static_cast<size_t>(offset - m_start);
+      size_t count = std::min(n, m_bytes.size() - at);
+      std::memcpy(out, m_bytes.data() + at, count);
+      out += count;
+      offset += count;
+      n -= count;
+    }
+    return true;
+  }
+
+ private:
+  const IByteSource& m_source;
+  uint64_t m_size;
+  size_t m_capacity;
+  uint64_t m_start = 0;
+  std::vector<BYTE> m_bytes;
 };

@@ -1,11 +1,12 @@
 #include "filters/media/Mp3Filter.h"
 
-void CMp3Filter::ReadTags(const IByteSource& file) {
-  CMp3Tag tag(file);
+bool CMp3Filter::ReadTags(const IByteSource& file, const TagLimits& limits) {
+  CMp3Tag tag(file, limits);
   m_title = tag.Title();
   m_artist = tag.Artist();
   m_genre = tag.Genre();
   m_items = tag.Items();
+  return tag.Cut();
 }
 
 std::u16string CMp3Filter::Field(ULONG idChunk) const {

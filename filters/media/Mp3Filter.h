@@ -27,10 +27,10 @@ class CMp3Filter : public ZYT::CComObjectRoot,
   ZYT_INTERFACE_VIA(IPersist, IPersistFile)
   ZYT_END_INTERFACE_MAP()
 
-  CMp3Filter() : CTagFilterBase(CLSID_Mp3Filter) {}
+  CMp3Filter() : CTagFilterBase(CLSID_Mp3Filter, u"MP3") {}
 
  protected:
-  void ReadTags(const IByteSource& file) override;
+  bool ReadTags(const IByteSource& file, const TagLimits& limits) override;
   std::u16string Field(ULONG idChunk) const override;
   std::u16string Header() const override;
   bool SpaceAfterLastItem() const override { return false; }

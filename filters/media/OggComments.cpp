@@ -1,16 +1,17 @@
 #include "filters/media/OggComments.h"
 
+#include <algorithm>
+
 namespace {
 
 // Sequential reads over a byte source, as the reader walks the file.
 class Cursor {
  public:
-  explicit Cursor(const IByteSource& source) : m_source(source), m_size(source.Size()) {}
+  explicit Cursor(const IByteSource& source) : m_window(source) {}
   bool Read(void* buffer, size_t n) {
-    if (n > Remaining()) return false;
-    size_t got = m_source.ReadAt(m_position, buffer, n);
-    m_position += got;
-    return got == n;
+    if (n > Remaining() || !m_window.Read(m_position, buffer, n)) return false;
+    m_position += n;
+    return true;
   }
   bool Skip(uint64_t n) {
     if (n > Remaining()) return false;
@@ -23,39 +24,80 @@ class Cursor {
     v = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
     return true;
   }
-  // Reads a length-prefixed text; a length beyond the file is a short read.
-  bool ReadText(std::string& text) {
-    uint32_t length = 0;
-    if (!ReadUInt32(length) || length > Remaining()) return false;
-    text.resize(length);
-    return Read(text.data(), length);
-  }
-  uint64_t Remaining() const { return m_position < m_size ? m_size - m_position : 0; }
+  uint64_t Remaining() const { return m_position < m_window.Size() ? m_window.Size() - m_position : 0; }
 
  private:
-  const IByteSource& m_source;
-  uint64_t m_size;
+  CByteWindow m_window;
   uint64_t m_position = 0;
 };
+
+// SplitComment over a comment fed in pieces, keeping at most room characters
+// of its value: a comment may be as long as the file. A key is kept up to the
+// length of the longest field name even when less room is left.
+class CCommentSplitter {
+ public:
+  explicit CCommentSplitter(size_t room) : m_room(room), m_capacity(std::max<size_t>(room, 6)) {}
+  void Add(const BYTE* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (bytes[i] == '=') {
+        m_key = std::move(m_value);
+        m_keyCut = m_valueCut;
+        m_value.clear();
+        m_valueCut = false;
+      } else if (m_value.size() < m_capacity) {
+        m_value += static_cast<char16_t>(bytes[i]);
+      } else {
+        m_valueCut = true;
+      }
+    }
+  }
+  // After the last piece: the value within its room.
+  void Finish() {
+    if (m_value.size() > m_room) {
+      m_value.resize(m_room);
+      m_valueCut = true;
+    }
+  }
+  std::u16string& Key() { return m_key; }
+  std::u16string& Value() { return m_value; }
+  // A shortened key names none of the fields.
+  bool KeyCut() const { return m_keyCut; }
+  bool ValueCut() const { return m_valueCut; }
+
+ private:
+  size_t m_room, m_capacity;
+  std::u16string m_key, m_value;
+  bool m_keyCut = false, m_valueCut = false;
+};
+
+// Reads a length-prefixed comment; a length beyond the file is a short read.
+bool ReadComment(Cursor& in, CCommentSplitter& split) {
+  uint32_t length = 0;
+  if (!in.ReadUInt32(length) || length > in.Remaining()) return false;
+  BYTE piece[4096];
+  while (length > 0) {
+    size_t n = std::min<size_t>(length, sizeof piece);
+    if (!in.Read(piece, n)) return false;
+    split.Add(piece, n);
+    length -= static_cast<uint32_t>(n);
+  }
+  split.Finish();
+  return true;
+}
 
 bool IsCapturePattern(const BYTE b[4]) { return b[0] == 'O' && b[1] == 'g' && b[2] == 'g' && b[3] == 'S'; }
 
 }  // namespace
 
 void SplitComment(const BYTE* bytes, size_t length, std::u16string& key, std::u16string& value) {
-  key.clear();
-  value.clear();
-  for (size_t i = 0; i < length; ++i) {
-    if (bytes[i] == '=') {
-      key = value;
-      value.clear();
-    } else {
-      value += static_cast<char16_t>(bytes[i]);
-    }
-  }
+  CCommentSplitter split(length);
+  split.Add(bytes, length);
+  split.Finish();
+  key = std::move(split.Key());
+  value = std::move(split.Value());
 }
 
-bool ReadOggComments(const IByteSource& source, OggComments& comments) {
+bool ReadOggComments(const IByteSource& source, OggComments& comments, const TagLimits& limits) {
   Cursor in(source);
   BYTE capture[4];
   if (!in.Read(capture, 4) || !IsCapturePattern(capture)) return false;
@@ -69,20 +111,38 @@ bool ReadOggComments(const IByteSource& source, OggComments& comments) {
   if (!in.Read(capture, 4) || !IsCapturePattern(capture)) return false;
   if (!in.Skip(22) || !in.Read(&segments, 1) || !in.Skip(uint64_t(segments) + 7)) return false;
 
-  std::string text;
-  std::u16string key, value;
-  if (!in.ReadText(text)) return false;
-  SplitComment(reinterpret_cast<const BYTE*>(text.data()), text.size(), key, value);
-  comments.items.push_back(value);
+  size_t textKept = 0;
+  auto room = [&] { return limits.maxText - std::min(textKept, limits.maxText); };
+  // Keeps a value; false when a limit cut it, which ends the reading.
+  auto keep = [&](CCommentSplitter& split) {
+    textKept += split.Value().size();
+    comments.items.push_back(std::move(split.Value()));
+    return !split.ValueCut();
+  };
+  if (limits.maxItems == 0) {
+    comments.cut = true;
+    comments.valueChunks = 4;
+    return true;
+  }
+  CCommentSplitter vendor(room());
+  if (!ReadComment(in, vendor)) return false;
+  bool whole = keep(vendor);
   uint32_t count = 0;
   if (!in.ReadUInt32(count)) return false;
-  for (uint32_t i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < count && whole; ++i) {
+    if (comments.items.size() >= limits.maxItems) {
+      whole = false;
+      break;
+    }
+    CCommentSplitter split(room());
     // A list cut short keeps what was read, without value chunks.
-    if (!in.ReadText(text)) return true;
-    SplitComment(reinterpret_cast<const BYTE*>(text.data()), text.size(), key, value);
-    comments.items.push_back(value);
-    if (key == u"TITLE" || key == u"ARTIST" || key == u"GENRE") comments.fields.emplace(key, value);
+    if (!ReadComment(in, split)) return true;
+    std::u16string& key = split.Key();
+    if (!split.KeyCut() && (key == u"TITLE" || key == u"ARTIST" || key == u"GENRE"))
+      comments.fields.emplace(key, split.Value());
+    whole = keep(split);
   }
+  comments.cut = !whole;
   comments.valueChunks = 4;
   return true;
 }

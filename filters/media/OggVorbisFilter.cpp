@@ -1,11 +1,12 @@
 #include "filters/media/OggVorbisFilter.h"
 
-void COggVorbisFilter::ReadTags(const IByteSource& file) {
+bool COggVorbisFilter::ReadTags(const IByteSource& file, const TagLimits& limits) {
   // A second Init starts from an empty list, so it yields the same chunks again.
   m_comments = OggComments();
-  m_read = ReadOggComments(file, m_comments);
+  m_read = ReadOggComments(file, m_comments, limits);
   m_valueChunks = m_comments.valueChunks;
   m_items = m_comments.items;
+  return m_comments.cut;
 }
 
 std::u16string COggVorbisFilter::FieldOf(const char16_t* key) const {

@@ -27,10 +27,10 @@ class COggVorbisFilter : public ZYT::CComObjectRoot,
   ZYT_INTERFACE_VIA(IPersist, IPersistFile)
   ZYT_END_INTERFACE_MAP()
 
-  COggVorbisFilter() : CTagFilterBase(CLSID_OggVorbisFilter) {}
+  COggVorbisFilter() : CTagFilterBase(CLSID_OggVorbisFilter, u"OGG") {}
 
  protected:
-  void ReadTags(const IByteSource& file) override;
+  bool ReadTags(const IByteSource& file, const TagLimits& limits) override;
   bool EndsAtOnce() const override { return CTagFilterBase::EndsAtOnce() && !m_read; }
   bool ValueChunkDue() const override { return m_valueChunks != 0 && m_initFlags.property; }
   void ValueChunkEmitted() override { --m_valueChunks; }

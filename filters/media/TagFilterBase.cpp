@@ -1,7 +1,20 @@
 #include "filters/media/TagFilterBase.h"
 
+#include <algorithm>
+
+#include "framework/EasyIFilterBase.h"
 #include "platform/com/ComBoundary.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/SysInfo.h"
+
+namespace {
+
+// The machine's limit, kept within bounds that still let a tag be read.
+size_t Limit(LPCWSTR name, DWORD defaultValue, DWORD lowest, DWORD highest) {
+  return std::clamp(ZYT::GetLimit(name, defaultValue), lowest, highest);
+}
+
+}  // namespace
 
 HRESULT CTagFilterBase::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) {
   return ZYT::ComBoundary("Init", [&] {
@@ -19,7 +32,18 @@ HRESULT CTagFilterBase::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSP
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_file.IsValid()) return FILTER_E_ACCESS;
     m_items.clear();
-    ReadTags(CFileByteSource(m_file.get()));
+    TagLimits limits;
+    limits.maxItems = Limit(u"MaxTagItems", 10000, 1, 1000000);
+    limits.maxText = Limit(u"MaxTagText", 1024 * 1024, 1024, 64 * 1024 * 1024);
+    if (ReadTags(CFileByteSource(m_file.get()), limits)) {
+      size_t kept = 0;
+      for (const std::u16string& item : m_items) kept += item.size();
+      ZYT::CLogStream entry;
+      entry << "Init: the tag is cut at its first " << m_items.size() << " texts, " << kept
+            << " characters (limits MaxTagItems " << limits.maxItems << ", MaxTagText " << limits.maxText << ")\n";
+      m_log.SetFolder(FilterLogFolder());
+      m_log.Write(entry);
+    }
     if (pFlags) *pFlags = IFILTER_FLAGS_OLE_PROPERTIES;
     return S_OK;
   });

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "filters/media/ByteSource.h"
+#include "filters/media/TagLimits.h"
 #include "framework/AutoHandle.h"
 #include "framework/FilterInit.h"
+#include "framework/SimpleLogger.h"
 #include "platform/com/ObjIdl.h"
 
 class CTagFilterBase : public IFilter, public IPersistFile {
@@ -29,11 +31,14 @@ class CTagFilterBase : public IFilter, public IPersistFile {
   HRESULT GetCurFile(LPOLESTR* ppszFileName) override;
 
  protected:
-  explicit CTagFilterBase(REFCLSID clsid) : m_clsid(clsid) {}
+  // logPrefix: the start of the name of the log file, written only when a
+  // limit cuts a file's tag.
+  CTagFilterBase(REFCLSID clsid, std::u16string logPrefix) : m_clsid(clsid), m_log(std::move(logPrefix), true, true) {}
   ~CTagFilterBase() = default;
 
-  // Reads the tags of the newly opened file (fills m_items and the fields).
-  virtual void ReadTags(const IByteSource& file) = 0;
+  // Reads the tags of the newly opened file (fills m_items and the fields)
+  // within the limits; true when a limit cut them.
+  virtual bool ReadTags(const IByteSource& file, const TagLimits& limits) = 0;
   // Whether GetChunk ends at once (no chunk of any kind wanted or possible).
   virtual bool EndsAtOnce() const { return !m_initFlags.property && !m_initFlags.list; }
   // Whether another value chunk is due; called before each one.
@@ -50,6 +55,7 @@ class CTagFilterBase : public IFilter, public IPersistFile {
 
  private:
   CLSID m_clsid;
+  CSimpleLogger m_log;
   std::u16string m_filePath;
   ZYT::CAutoHandle m_file;
   size_t m_itemIndex = 0;

@@ -99,3 +99,38 @@ TEST(Mp3TagTest, HostileSizesNeverReadPastTheData) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Mp3TagTest, LimitsKeepTheFirstTextsAtTheirExactSize) {
+  // Two frames of 2 and 3 characters: 2 items, 5 characters in all.
+  const std::string file = Id3v2(Frame("TIT2", Text("ab")) + Frame("TPE1", Text("cde")));
+  struct Case {
+    size_t maxItems, maxText;
+    Items items;
+    std::u16string artist;
+    bool cut;
+  };
+  const Case cases[] = {
+      {2, 5, {u"ab", u"cde"}, u"cde", false},  // exactly the limits
+      {3, 6, {u"ab", u"cde"}, u"cde", false},
+      {1, 5, {u"ab"}, u"", true},              // one item less: the second frame is left
+      {2, 4, {u"ab", u"cd"}, u"cd", true},     // one character less: the last text is shortened
+      {2, 2, {u"ab"}, u"", true},              // no character left for the second frame
+  };
+  for (const Case& c : cases) {
+    CMp3Tag tag(CMemoryByteSource(file), TagLimits{c.maxItems, c.maxText});
+    EXPECT_EQ(tag.Items(), c.items) << c.maxItems << "/" << c.maxText;
+    EXPECT_EQ(tag.Title(), u"ab");
+    EXPECT_EQ(tag.Artist(), c.artist) << c.maxItems << "/" << c.maxText;
+    EXPECT_EQ(tag.Cut(), c.cut) << c.maxItems << "/" << c.maxText;
+  }
+
+  // The ID3v1 fields come whatever the limits; its texts only while they fit.
+  CMp3Tag v1(CMemoryByteSource(Id3v1("Song", "Band", "Album", "1999", "Nice", 17)), TagLimits{3, 100});
+  EXPECT_EQ(v1.Items(), (Items{u"Rock", u"Song", u"Band"}));
+  EXPECT_EQ(v1.Artist(), u"Band");
+  EXPECT_TRUE(v1.Cut());
+}
+
+}  // namespace

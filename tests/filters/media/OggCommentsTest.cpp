@@ -88,3 +88,33 @@ TEST(OggCommentsTest, LengthsBeyondTheFileEndTheReading) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OggCommentsTest, LimitsKeepTheFirstCommentsAtTheirExactSize) {
+  // Vendor "v", then "aa" and "bbb": 3 items, 6 characters in all.
+  const std::string file = VorbisFile("v", {"TITLE=aa", "GENRE=bbb"});
+  struct Case {
+    size_t maxItems, maxText;
+    std::vector<std::u16string> items;
+    size_t fields;
+    bool cut;
+  };
+  const Case cases[] = {
+      {3, 6, {u"v", u"aa", u"bbb"}, 2, false},  // exactly the limits
+      {4, 7, {u"v", u"aa", u"bbb"}, 2, false},
+      {2, 6, {u"v", u"aa"}, 1, true},           // one comment less
+      {3, 5, {u"v", u"aa", u"bb"}, 2, true},    // one character less: the last value is shortened
+      {1, 6, {u"v"}, 0, true},
+  };
+  for (const Case& c : cases) {
+    OggComments comments;
+    ASSERT_TRUE(ReadOggComments(CMemoryByteSource(file), comments, TagLimits{c.maxItems, c.maxText}));
+    EXPECT_EQ(comments.items, c.items) << c.maxItems << "/" << c.maxText;
+    EXPECT_EQ(comments.fields.size(), c.fields) << c.maxItems << "/" << c.maxText;
+    EXPECT_EQ(comments.cut, c.cut) << c.maxItems << "/" << c.maxText;
+    EXPECT_EQ(comments.valueChunks, 4) << "a limit is not a list cut short by the file";
+  }
+}
+
+}  // namespace
