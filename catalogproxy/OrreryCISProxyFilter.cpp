@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "catalogproxy/AddressExpansion.h"
-#include "catalogproxy/ProductServices.h"
 #include "catalogproxy/ProxyText.h"
 #include "doctypes/CatalogEnumerator.h"
 #include "filters/items/EmailFilter.h"
@@ -14,10 +13,11 @@
 #include "framework/AutoFile.h"
 #include "framework/AutoHandle.h"
 #include "framework/EasyIFilterBase.h"
-#include "framework/OrreryFilter.h"
 #include "framework/PathUtilities.h"
 #include "framework/PersistentHandler.h"
 #include "framework/SettingsAccess.h"
+#include "interfaces/OrreryFilter.h"
+#include "interfaces/ProductServices.h"
 #include "platform/com/ComVariant.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/TaskAllocator.h"

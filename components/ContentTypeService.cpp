@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "framework/PathUtilities.h"
-#include "framework/RegistryKey.h"
 #include "platform/com/ComVariant.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 

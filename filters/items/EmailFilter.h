@@ -3,7 +3,7 @@
 #include <string>
 
 #include "framework/AbstractProxyFilter.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ComObject.h"
 
 // The filter of the product's mail messages (".qhm"): the monitor writes the

@@ -5,14 +5,14 @@
 
 #include "framework/PathUtilities.h"
 #include "framework/PersistentHandler.h"
-#include "framework/RegistryKey.h"
 #include "framework/SettingsAccess.h"
-#include "platform/indexer/Catalogs.h"
-#include "platform/xml/XmlDocument.h"
 #include "platform/com/ComError.h"
+#include "platform/indexer/Catalogs.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "platform/xml/XmlDocument.h"
 #include "tools/zytfilt/Commands.h"
 
 namespace {
