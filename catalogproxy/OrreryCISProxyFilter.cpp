@@ -8,7 +8,6 @@
 #include "catalogproxy/AddressExpansion.h"
 #include "catalogproxy/ProxyText.h"
 #include "doctypes/CatalogEnumerator.h"
-#include "filters/items/EmailFilter.h"
 #include "framework/AbstractProxyFilter.h"
 #include "framework/AutoFile.h"
 #include "framework/AutoHandle.h"
@@ -21,6 +20,7 @@
 #include "platform/com/ComVariant.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/TaskAllocator.h"
+#include "platform/mime/MailAttachments.h"
 #include "platform/storage/SummaryInformation.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
@@ -329,7 +329,7 @@ void COrreryCISProxyFilter::LoadAttachments() {
     } catch (const ZYT::HResultException& e) {
       _com_issue_error(e.Error());
     }
-    CEmailFilter::Attachments attachments = CEmailFilter::ParseAttachments(bytes);
+    ZYT::MailAttachments attachments = ZYT::ParseMailAttachments(bytes);
     m_numAttachments = attachments.count;
     m_attachmentInfo = attachments.names;
     m_log.Log(u"num-attachments: " + m_numAttachments + u" - attachment-info: " + m_attachmentInfo + u"\n");

@@ -23,14 +23,6 @@ class CEmailFilter : public ZYT::CComObjectRoot, public CAbstractProxyFilter {
 
   HRESULT GetClassID(CLSID* pClassID) override;
 
-  // The attachments of a message file: their count in decimal and their names
-  // joined with "|" (exposed for tests).
-  struct Attachments {
-    std::u16string count = u"0";
-    std::u16string names;
-  };
-  static Attachments ParseAttachments(const std::string& message);
-
  protected:
   HRESULT getPropertyChunk(ULONG ordinal, STAT_CHUNK& chunk) override;
   HRESULT getPropertyValue(const STAT_CHUNK& chunk, PROPVARIANT& value) override;
