@@ -5,7 +5,6 @@
 #include "components/SettingsServer.h"
 #include "components/ThumbnailService.h"
 #include "components/filters/MachineFilters.h"
-#include "framework/PathUtilities.h"
 #include "platform/com/Registrar.h"
 #include "platform/win32/Resources.h"
 #include "platform/win32/SysInfo.h"

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <vector>
 
-#include "framework/PathUtilities.h"
 #include "platform/com/ComVariant.h"
+#include "platform/win32/PathFunctions.h"
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "framework/FilterInit.h"
+#include "platform/com/PropIds.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Strings.h"
@@ -34,10 +34,9 @@ HRESULT CChunkListFilter::GetClassID(CLSID* pClassID) {
 
 HRESULT CChunkListFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) {
   return ZYT::ComBoundary("Init", [&] {
-    ZYT::FilterInitFlags flags;
-    HRESULT hr = ZYT::InterpretFilterInit(grfFlags, cAttributes, aAttributes, flags);
-    if (FAILED(hr)) return hr;
-    m_wantValues = flags.property || cAttributes > 0;
+    if (cAttributes > 0 && !aAttributes) return E_INVALIDARG;
+    // Values are wanted when attributes are named or any flag is set.
+    m_wantValues = cAttributes > 0 || grfFlags != 0;
     HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FILTER_E_ACCESS;
     LARGE_INTEGER size{};

@@ -2,7 +2,7 @@
 
 #include <libxml/HTMLparser.h>
 
-#include "framework/FilterInit.h"
+#include "platform/com/PropIds.h"
 #include "platform/mime/MimeMessage.h"
 #include "platform/win32/Strings.h"
 
