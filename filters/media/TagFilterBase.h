@@ -10,9 +10,9 @@
 #include "filters/media/ByteSource.h"
 #include "framework/AutoHandle.h"
 #include "framework/FilterInit.h"
-#include "platform/com/ObjIdl.h"
+#include "framework/PersistFileBase.h"
 
-class CTagFilterBase : public IFilter, public IPersistFile {
+class CTagFilterBase : public IFilter, public CPersistFileBase {
  public:
   // IFilter
   HRESULT Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) override;
@@ -20,16 +20,9 @@ class CTagFilterBase : public IFilter, public IPersistFile {
   HRESULT GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) override;
   HRESULT GetValue(PROPVARIANT** ppPropValue) override;
   HRESULT BindRegion(FILTERREGION, REFIID, void** ppunk) override;
-  // IPersistFile
-  HRESULT GetClassID(CLSID* pClassID) override;
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR pszFileName, DWORD dwMode) override;
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_FAIL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR* ppszFileName) override;
 
  protected:
-  explicit CTagFilterBase(REFCLSID clsid) : m_clsid(clsid) {}
+  explicit CTagFilterBase(REFCLSID clsid) : CPersistFileBase(clsid) {}
   ~CTagFilterBase() = default;
 
   // Reads the tags of the newly opened file (fills m_items and the fields).
@@ -49,8 +42,6 @@ class CTagFilterBase : public IFilter, public IPersistFile {
   ZYT::FilterInitFlags m_initFlags;
 
  private:
-  CLSID m_clsid;
-  std::u16string m_filePath;
   ZYT::CAutoHandle m_file;
   size_t m_itemIndex = 0;
   ULONG m_chunkNumber = 0;
