@@ -31,16 +31,7 @@ const char kSetupUsage[] =
     "(named \"Orrery Local\") that covers your home folder, and records each file\n"
     "type's filter as the one the catalog proxy filter drives.\n";
 
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
-  return text;
-}
-
-std::string Describe(HRESULT hr) {
-  std::string message = ZYT::WideToUtf8(_com_error(hr).ErrorMessage());
-  return Hex(hr) + " (" + message + ")";
-}
+std::string Describe(HRESULT hr) { return ZYT::DescribeHResult(hr); }
 
 }  // namespace
 
