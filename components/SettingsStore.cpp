@@ -1,9 +1,16 @@
 #include "components/SettingsStore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "components/ComponentsModule.h"
+#include "platform/com/ComError.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/PathFunctions.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Resources.h"
@@ -31,6 +38,41 @@ std::string Escape(const std::string& text) {
     }
   }
   return out;
+}
+
+struct FileDescriptor {
+  explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int fd;
+};
+
+// Reads to the end, at most maxBytes; false on a read error or a longer file.
+bool ReadAll(int fd, size_t maxBytes, std::string& text) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (text.size() + static_cast<size_t>(n) > maxBytes) {
+      errno = EFBIG;  // it grew since it was measured
+      return false;
+    }
+    text.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// The failure's HRESULT, with its description (which file, what is wrong)
+// left for the caller that reports it.
+HRESULT Fail(HRESULT hr, const std::string& description) {
+  std::string text = description;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  ZYT::SetErrorDescription(ZYT::Utf8ToWide(text), u"ZYT.SettingsServer");
+  return hr;
 }
 
 }  // namespace
@@ -62,15 +104,45 @@ HRESULT CSettingsStore::Refresh() {
   if (path.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
+    int error = errno;
+    struct stat link;
+    if (error != ENOENT || lstat(path.c_str(), &link) == 0)
+      return Fail(HRESULT_FROM_WIN32(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED),
+                  "the settings file " + path + " cannot be read: " +
+                      (error == ENOENT ? "it is a link to a missing file" : std::strerror(error)));
     HRESULT hr = CreateFromTemplate(path);
-    if (FAILED(hr)) return hr;
-    if (stat(path.c_str(), &st) != 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (FAILED(hr)) return Fail(hr, "the settings file " + path + " cannot be created");
+    if (stat(path.c_str(), &st) != 0) return Fail(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "the settings file " + path + " vanished");
   }
+  if (!S_ISREG(st.st_mode))
+    return Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "the settings file " + path + " is not a regular file");
   if (path == m_path && !m_document.Empty() && st.st_mtim.tv_sec == m_modified.tv_sec &&
       st.st_mtim.tv_nsec == m_modified.tv_nsec && st.st_size == m_size && st.st_ino == m_inode)
     return S_OK;
+  // Opened without waiting and checked again, so that a FIFO or a device
+  // swapped in since the stat cannot hold the caller.
+  FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.fd < 0) {
+    int error = errno;
+    return Fail(HRESULT_FROM_WIN32(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED),
+                "the settings file " + path + " cannot be read: " + std::strerror(error));
+  }
+  if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "the settings file " + path + " is not a regular file");
+  const DWORD maxBytes = ZYT::GetLimit(u"MaxSettingsBytes", 16u << 20);
+  if (static_cast<uint64_t>(st.st_size) > maxBytes)
+    return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), "the settings file " + path + " is larger than " +
+                                                            std::to_string(maxBytes) + " bytes (MaxSettingsBytes)");
+  std::string text;
+  if (!ReadAll(file.fd, maxBytes, text))
+    return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), "the settings file " + path + " cannot be read: " +
+                                                            std::strerror(errno));
   ZYT::XmlDocument fresh;
-  if (!fresh.Load(path)) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  ZYT::XmlParseError error;
+  if (!fresh.LoadXml(text, &error))
+    return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), "the settings file " + path + " is broken at line " +
+                                                            std::to_string(error.line) + ", column " +
+                                                            std::to_string(error.column) + ": " + error.reason);
   m_document = std::move(fresh);
   m_answers.clear();
   m_path = path;

@@ -6,6 +6,7 @@
 #include "framework/EasyIFilterBase.h"
 #include "framework/PathUtilities.h"
 #include "framework/SettingsAccess.h"
+#include "framework/TempFileLock.h"
 #include "platform/com/ObjBase.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Registry.h"
@@ -80,6 +81,7 @@ HRESULT CAbstractProxyFilter::Load(LPCOLESTR pszFileName, DWORD dwMode) {
     m_logStream << "Load: " << path << "\n";
     m_log.Write(m_logStream);
     m_spProxiedFilter.Reset();
+    releaseDocument();
     m_loadFilePath = path;
     HRESULT hr = CreateFilterFromText(getProxiedFilterClsid(), m_spProxiedFilter);
     if (FAILED(hr)) {
@@ -216,11 +218,32 @@ std::u16string CAbstractProxyFilter::getTempFile(const std::u16string& prefix) {
   if (!ZYT::CreateDirectoryTree(directory)) {
     m_log.Log(u"getTempFile: Could not create temp directory.\n");
     directory = location;
+  } else {
+    // What a host killed before its release left behind.
+    ZYT::SweepDeadTempFilesOnce(directory);
   }
-  WCHAR name[MAX_PATH];
-  if (!GetTempFileNameW(directory.c_str(), prefix.empty() ? u"zyt" : prefix.c_str(), 0, name))
-    ZYT::ThrowHResult(HRESULT_FROM_WIN32(GetLastError()));
-  return name;
+  // A name that a concurrent sweep took before it was locked is given up
+  // (the sweep has removed it) and another is made.
+  for (int attempt = 0;; ++attempt) {
+    WCHAR name[MAX_PATH];
+    if (!GetTempFileNameW(directory.c_str(), prefix.empty() ? u"zyt" : prefix.c_str(), 0, name))
+      ZYT::ThrowHResult(HRESULT_FROM_WIN32(GetLastError()));
+    ZYT::CTempFileLock lock;
+    if (lock.Lock(name)) {
+      m_tempFileLocks.emplace_back(name, std::move(lock));
+      return name;
+    }
+    if (attempt == 8) ZYT::ThrowHResult(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
+  }
+}
+
+bool CAbstractProxyFilter::deleteTempFile(const std::u16string& path) {
+  BOOL deleted = DeleteFileW(path.c_str());
+  DWORD error = GetLastError();
+  // The lock goes after the name, so that no sweep can take the file first.
+  std::erase_if(m_tempFileLocks, [&](const auto& held) { return held.first == path; });
+  SetLastError(error);
+  return deleted;
 }
 
 void CAbstractProxyFilter::copyFileTime(const std::u16string& source, const std::u16string& target) {

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/LogStream.h"
 #include "framework/SimpleLogger.h"
+#include "framework/TempFileLock.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Filter.h"
 #include "platform/com/ObjIdl.h"
@@ -69,9 +72,17 @@ class CAbstractProxyFilter : public IFilter, public IPersistFile {
   virtual HRESULT loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) = 0;
   // A CLSID in braces or a ProgID.
   virtual std::u16string getProxiedFilterClsid() = 0;
+  // Called by Load once the previous proxied filter is released: drop what
+  // the previous document left (its temporary file).
+  virtual void releaseDocument() {}
 
-  // A new empty file in the repository's "temp" folder; throws on failure.
+  // A new empty file in the repository's "temp" folder, held locked until
+  // deleteTempFile; throws on failure. The first call in a process removes
+  // the files that dead hosts left in that folder.
   std::u16string getTempFile(const std::u16string& prefix);
+  // Deletes a file of getTempFile and lets go of it; DeleteFileW's answer
+  // (GetLastError tells why it failed).
+  bool deleteTempFile(const std::u16string& path);
   // Gives target the source's last-write time as all three of its times; throws.
   void copyFileTime(const std::u16string& source, const std::u16string& target);
   // Low 32 bits of the size; 0 when the file cannot be found.
@@ -93,5 +104,7 @@ class CAbstractProxyFilter : public IFilter, public IPersistFile {
   STAT_CHUNK m_currentChunk{};
 
  private:
+  std::vector<std::pair<std::u16string, ZYT::CTempFileLock>> m_tempFileLocks;
+
   void LogProxied(const char* method, HRESULT hr);
 };

@@ -25,14 +25,44 @@ void CEmailFilter::FinalRelease() noexcept {
 }
 
 void CEmailFilter::DeleteTempFile(bool logFailure) {
-  if (!DeleteFileW(m_tempFilePath.c_str()) && logFailure) m_log.LogWin32Failure(u"DeleteFile", kLabel, __LINE__);
+  if (!deleteTempFile(m_tempFilePath) && logFailure) m_log.LogWin32Failure(u"DeleteFile", kLabel, __LINE__);
   m_tempFilePath.clear();
 }
 
+void CEmailFilter::releaseDocument() {
+  // A second Load on the same object starts from nothing: the first
+  // message's file goes now, not at release.
+  if (!m_tempFilePath.empty()) DeleteTempFile(true);
+  m_fileSize = 0;
+  m_numAttachments.assign(1, u'0');
+  m_attachmentInfo.clear();
+}
+
+HRESULT CEmailFilter::RefuseLongPath(const char* what, const std::u16string& path) {
+  m_logStream << "Load: the " << what << " path has " << static_cast<ULONG>(path.size())
+              << " characters; a monitor request holds " << static_cast<ULONG>(CMonitorRequest::kPathChars)
+              << " without a zero, and a cut path would name another file\n";
+  m_log.Write(m_logStream);
+  return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+}
+
 HRESULT CEmailFilter::loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) {
+  if (!CMonitorRequest::PathFits(path)) return RefuseLongPath("document", path);
   m_tempFilePath = getTempFile(u"qhm");
+  if (!CMonitorRequest::PathFits(m_tempFilePath)) {
+    HRESULT hr = RefuseLongPath("temporary file", m_tempFilePath);
+    DeleteTempFile(false);
+    return hr;
+  }
   m_log.Log(u"Load: fetching message\n");
-  HRESULT hr = CMonitorRequest::FetchMessage(path, m_tempFilePath, 1, 0);
+  HRESULT hr = CMonitorRequest::FetchMessage(path, m_tempFilePath, 1, 0, [this](DWORD waited) {
+    if (waited == 0)
+      m_log.Log(u"Load: waiting for the monitor's message server to run\n");
+    else {
+      m_logStream << "Load: still waiting for the monitor's message server after " << waited << " s\n";
+      m_log.Write(m_logStream);
+    }
+  });
   if (FAILED(hr)) {
     m_log.LogComError(_com_error(hr), kLabel, __LINE__);
     DeleteTempFile(false);

@@ -28,9 +28,12 @@ class CEmailFilter : public ZYT::CComObjectRoot, public CAbstractProxyFilter {
   HRESULT getPropertyValue(const STAT_CHUNK& chunk, PROPVARIANT& value) override;
   HRESULT loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) override;
   std::u16string getProxiedFilterClsid() override { return findSavedFilterClsid(kEmlFilterRow); }
+  void releaseDocument() override;
 
  private:
   void DeleteTempFile(bool logFailure);
+  // Refuses a path that a monitor request would cut: it would name another file.
+  HRESULT RefuseLongPath(const char* what, const std::u16string& path);
 
   DWORD m_fileSize = 0;
   std::u16string m_tempFilePath;

@@ -1,7 +1,9 @@
 #include "filters/items/MonitorRequest.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "platform/win32/Limits.h"
 #include "platform/win32/Pipes.h"
 #include "platform/win32/Sync.h"
 
@@ -66,12 +68,31 @@ void CMonitorRequest::SetResult(BYTE record[kRecordSize], HRESULT result) {
   for (int i = 0; i < 4; ++i) record[kResultOffset + i] = static_cast<BYTE>((v >> (8 * i)) & 0xFF);
 }
 
+bool CMonitorRequest::PathFits(const std::u16string& path) {
+  return path.size() <= kPathChars && path.find(u'\0') == std::u16string::npos;
+}
+
 HRESULT CMonitorRequest::Fetch(const char16_t* event, const char16_t* pipe, const std::u16string& source,
-                               const std::u16string& target, BYTE flag, DWORD timeOut) {
+                               const std::u16string& target, BYTE flag, DWORD timeOut, const WaitNotice& waiting) {
+  if (!PathFits(source) || !PathFits(target)) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   EventHandle running(CreateEventW(nullptr, FALSE, FALSE, event));
   if (!running.get()) return HRESULT_FROM_WIN32(GetLastError());
-  // The indexer waits for the monitor as long as it takes to start.
-  if (WaitForSingleObject(running.get(), INFINITE) != WAIT_OBJECT_0) return HRESULT_FROM_WIN32(GetLastError());
+  // The indexer waits for the monitor as long as it takes to start, but says
+  // so now and then, so that a host that seems stuck can be understood.
+  DWORD state = WaitForSingleObject(running.get(), 0);
+  if (state == WAIT_TIMEOUT) {
+    const DWORD interval = std::clamp<DWORD>(ZYT::GetLimit(u"MonitorWaitLogInterval", 10), 1, 3600);
+    DWORD waited = 0;
+    do {
+      if (waiting) waiting(waited);
+      state = WaitForSingleObject(running.get(), interval * 1000);
+      waited += interval;
+    } while (state == WAIT_TIMEOUT);
+  }
+  if (state != WAIT_OBJECT_0) {
+    DWORD error = GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+  }
   BYTE record[kRecordSize];
   Build(source, target, flag, record);
   DWORD read = 0;
@@ -82,11 +103,11 @@ HRESULT CMonitorRequest::Fetch(const char16_t* event, const char16_t* pipe, cons
 }
 
 HRESULT CMonitorRequest::FetchMessage(const std::u16string& source, const std::u16string& target, BYTE flag,
-                                      DWORD timeOut) {
-  return Fetch(kMessageServerEvent, kMessageServerPipe, source, target, flag, timeOut);
+                                      DWORD timeOut, const WaitNotice& waiting) {
+  return Fetch(kMessageServerEvent, kMessageServerPipe, source, target, flag, timeOut, waiting);
 }
 
 HRESULT CMonitorRequest::FetchPimItem(const std::u16string& source, const std::u16string& target, BYTE flag,
-                                      DWORD timeOut) {
-  return Fetch(kPimServerEvent, kPimServerPipe, source, target, flag, timeOut);
+                                      DWORD timeOut, const WaitNotice& waiting) {
+  return Fetch(kPimServerEvent, kPimServerPipe, source, target, flag, timeOut, waiting);
 }

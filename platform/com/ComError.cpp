@@ -1,6 +1,8 @@
 #include "platform/com/ComError.h"
 
+#include <atomic>
 #include <cstdio>
+#include <new>
 
 #include "platform/win32/Strings.h"
 
@@ -106,7 +108,118 @@ constexpr Message kMessages[] = {
     {0x80020013, "Buffer too small"},
     {0x8002801D, "Library not registered."},
     {0x8002802B, "Element not found."},
+    // The indexer's own codes, worded as its message table has them; without
+    // them a filter's answer reads as a bare "IDispatch error #5379".
+    {0x80041700, "No more chunks of text available in object."},
+    {0x80041701, "No more text available in chunk."},
+    {0x80041702, "No more property values available in chunk."},
+    {0x80041703, "Unable to access object."},
+    {0x00041704, "Moniker doesn't cover entire region."},
+    {0x80041705, "No text in current chunk."},
+    {0x80041706, "No values in current chunk."},
+    {0x80041707, "Unable to bind IFilter for embedded object."},
+    {0x80041708, "Unable to bind IFilter for linked object."},
+    {0x00041709, "This is the last text in the current chunk."},
+    {0x0004170A, "This is the last value in the current chunk."},
+    {0x8004170B, "File was not filtered due to password protection."},
+    {0x8004170C, "The document format is not recognized by the filter."},
+    {0x80041730, "File is too large to filter."},
+    {0x00041731, "A partial content scan of the disk needs to be scheduled for immediate execution."},
+    {0x00041732, "A full content scan of the disk needs to be scheduled for immediate execution."},
+    {0x00041733, "A content scan of the disk needs to be scheduled for execution later."},
+    {0xC0041734, "The content index is corrupt. A content scan will to be scheduled after chkdsk or autochk is run."},
+    {0x00041735, "The disk is getting full."},
+    {0x80041736, "A file is already open. Cannot open another one while a file is open."},
+    {0x80041737, "The file is not reachable."},
+    {0x80041738, "The document is in use by another process."},
+    {0x80041739, "The document is not opened."},
+    {0x0004173A, "The document has no property sets."},
+    {0x8004173B, "There is no property with the given GUID."},
+    {0x0004173C, "The document has no security descriptor."},
+    {0x8004173D, "The document is offline."},
+    {0x8004173E, "The document was too big to filter in its entirety. Portions of the document were not emitted."},
 };
+
+// The error object of CreateErrorInfo. It lives in this library, not in the
+// module that filled it, so it outlasts any module that is unloaded.
+class CErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IErrorInfo)
+      *ppv = static_cast<IErrorInfo*>(this);
+    else if (riid == IID_ICreateErrorInfo)
+      *ppv = static_cast<ICreateErrorInfo*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++m_references; }
+  ULONG Release() override {
+    ULONG left = --m_references;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT GetGUID(GUID* pGUID) override {
+    if (!pGUID) return E_INVALIDARG;
+    *pGUID = m_guid;
+    return S_OK;
+  }
+  HRESULT GetSource(BSTR* out) override { return Copy(m_source, out); }
+  HRESULT GetDescription(BSTR* out) override { return Copy(m_description, out); }
+  HRESULT GetHelpFile(BSTR* out) override { return Copy(m_helpFile, out); }
+  HRESULT GetHelpContext(DWORD* out) override {
+    if (!out) return E_INVALIDARG;
+    *out = m_helpContext;
+    return S_OK;
+  }
+
+  HRESULT SetGUID(REFGUID guid) override {
+    m_guid = guid;
+    return S_OK;
+  }
+  HRESULT SetSource(LPOLESTR text) override { return Assign(m_source, text); }
+  HRESULT SetDescription(LPOLESTR text) override { return Assign(m_description, text); }
+  HRESULT SetHelpFile(LPOLESTR text) override { return Assign(m_helpFile, text); }
+  HRESULT SetHelpContext(DWORD context) override {
+    m_helpContext = context;
+    return S_OK;
+  }
+
+ private:
+  ~CErrorInfo() = default;
+
+  static HRESULT Copy(const std::u16string& text, BSTR* out) {
+    if (!out) return E_INVALIDARG;
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+  static HRESULT Assign(std::u16string& field, LPOLESTR text) {
+    try {
+      field = text ? text : u"";
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
+  }
+
+  std::atomic<ULONG> m_references{1};
+  GUID m_guid{};
+  std::u16string m_source, m_description, m_helpFile;
+  DWORD m_helpContext = 0;
+};
+
+// This thread's error object; released when the thread ends.
+struct ErrorSlot {
+  IErrorInfo* info = nullptr;
+  ~ErrorSlot() {
+    if (info) info->Release();
+  }
+};
+thread_local ErrorSlot t_errorSlot;
 
 }  // namespace
 
@@ -127,6 +240,32 @@ std::string HResultHex(HRESULT hr) {
 std::string DescribeHResult(HRESULT hr) { return HResultHex(hr) + " (" + WideToUtf8(_com_error(hr).ErrorMessage()) + ")"; }
 
 void ThrowHResult(HRESULT hr, std::source_location where) { throw HResultException(hr, where); }
+
+void SetErrorDescription(const std::u16string& description, const std::u16string& source) {
+  ICreateErrorInfo* create = nullptr;
+  if (FAILED(CreateErrorInfo(&create))) return;
+  std::u16string text = description, from = source;
+  create->SetDescription(text.data());
+  if (!from.empty()) create->SetSource(from.data());
+  IErrorInfo* info = nullptr;
+  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+    SetErrorInfo(0, info);
+    info->Release();
+  }
+  create->Release();
+}
+
+std::u16string TakeErrorDescription() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+  std::u16string text;
+  BSTR description = nullptr;
+  if (SUCCEEDED(info->GetDescription(&description)) && description)
+    text.assign(description, SysStringLen(description));
+  SysFreeString(description);
+  info->Release();
+  return text;
+}
 
 }  // namespace ZYT
 
@@ -149,3 +288,30 @@ const WCHAR* _com_error::ErrorMessage() const {
 }
 
 void _com_issue_error(HRESULT hr) { throw _com_error(hr); }
+
+HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
+  if (!pperrinfo) return E_INVALIDARG;
+  *pperrinfo = nullptr;
+  CErrorInfo* info = new (std::nothrow) CErrorInfo;
+  if (!info) return E_OUTOFMEMORY;
+  *pperrinfo = info;
+  return S_OK;
+}
+
+HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo) {
+  if (dwReserved != 0) return E_INVALIDARG;
+  if (perrinfo) perrinfo->AddRef();
+  IErrorInfo* previous = t_errorSlot.info;
+  t_errorSlot.info = perrinfo;
+  if (previous) previous->Release();
+  return S_OK;
+}
+
+HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo) {
+  if (!pperrinfo) return E_INVALIDARG;
+  *pperrinfo = nullptr;
+  if (dwReserved != 0) return E_INVALIDARG;
+  *pperrinfo = t_errorSlot.info;  // the slot's reference goes to the caller
+  t_errorSlot.info = nullptr;
+  return *pperrinfo ? S_OK : S_FALSE;
+}

@@ -1,11 +1,50 @@
-// _com_error as comdef.h has it, and the module's own HRESULT exception that
+// _com_error as comdef.h has it, the per-thread error description of
+// oleauto.h (IErrorInfo), and the module's own HRESULT exception that
 // remembers where it was thrown.
 #pragma once
 
 #include <source_location>
 #include <string>
 
+#include "platform/com/OleAuto.h"
 #include "platform/win32/WinError.h"
+
+// A failure's description beside its HRESULT, for a caller several COM calls
+// up that wants to say more than the code (which settings file is broken, and
+// where). One per thread; GetErrorInfo hands it over and empties the slot.
+struct IErrorInfo : IUnknown {
+  static constexpr IID iid = ZYT::MakeGuid("{1CF2B120-547D-101B-8E65-08002B2BD119}");
+  virtual HRESULT GetGUID(GUID* pGUID) = 0;
+  virtual HRESULT GetSource(BSTR* pBstrSource) = 0;
+  virtual HRESULT GetDescription(BSTR* pBstrDescription) = 0;
+  virtual HRESULT GetHelpFile(BSTR* pBstrHelpFile) = 0;
+  virtual HRESULT GetHelpContext(DWORD* pdwHelpContext) = 0;
+
+ protected:
+  ~IErrorInfo() = default;
+};
+
+struct ICreateErrorInfo : IUnknown {
+  static constexpr IID iid = ZYT::MakeGuid("{22F03340-547D-101B-8E65-08002B2BD119}");
+  virtual HRESULT SetGUID(REFGUID rguid) = 0;
+  virtual HRESULT SetSource(LPOLESTR szSource) = 0;
+  virtual HRESULT SetDescription(LPOLESTR szDescription) = 0;
+  virtual HRESULT SetHelpFile(LPOLESTR szHelpFile) = 0;
+  virtual HRESULT SetHelpContext(DWORD dwHelpContext) = 0;
+
+ protected:
+  ~ICreateErrorInfo() = default;
+};
+
+inline constexpr IID IID_IErrorInfo = IErrorInfo::iid;
+inline constexpr IID IID_ICreateErrorInfo = ICreateErrorInfo::iid;
+
+HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+// Replaces this thread's error object (null empties it); dwReserved must be 0.
+HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+// Hands this thread's error object to the caller and empties the slot;
+// S_FALSE and a null pointer when there is none.
+HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 
 class _com_error {
  public:
@@ -73,6 +112,12 @@ inline HRESULT ThrowIfFailed(HRESULT hr,
   if (FAILED(hr)) ThrowHResult(hr, where);
   return hr;
 }
+
+// Makes description (and source, when given) this thread's error object.
+void SetErrorDescription(const std::u16string& description, const std::u16string& source = {});
+// Takes this thread's error object and returns its description; empty when
+// there is none.
+std::u16string TakeErrorDescription();
 
 // Throws HRESULT_FROM_WIN32 of a Win32 code that is not ERROR_SUCCESS.
 inline void ThrowIfWin32Error(DWORD code,

@@ -102,6 +102,15 @@ WalkResult WalkFilter(IFilter* filter, const WalkOptions& options) {
   ULONG previousId = 0;
   for (;;) {
     if (result.chunks.size() >= options.maxChunks) {
+      // One more call tells a filter that ends exactly at the limit from one
+      // that goes on.
+      STAT_CHUNK next{};
+      HRESULT hr = filter->GetChunk(&next);
+      if (FAILED(hr)) {
+        result.end = hr;
+        return result;
+      }
+      result.cut = true;
       result.violations.push_back("more than " + std::to_string(options.maxChunks) + " chunks: the filter does not end");
       return result;
     }

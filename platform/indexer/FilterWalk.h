@@ -33,6 +33,7 @@ struct WalkOptions {
   // Proxy filters pass GetText on to the filter they drive, even on their own
   // value chunks; any refusal is then right, not only FILTER_E_NO_TEXT.
   bool valueTextForwarded = false;
+  // The walk stops after this many chunks when the filter has more.
   size_t maxChunks = 100000;
 };
 
@@ -41,6 +42,7 @@ struct WalkResult {
   ULONG initOutFlags = 0;
   std::vector<WalkedChunk> chunks;
   HRESULT end = S_OK;  // what GetChunk answered last (FILTER_E_END_OF_CHUNKS when all is well)
+  bool cut = false;    // maxChunks stopped the walk before the filter's end; end is then S_OK
   std::vector<std::string> violations;
 };
 

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/AbstractProxyFilter.h"
 #include "framework/FilterInit.h"
+#include "framework/TempFileLock.h"
 #include "platform/com/ClassFactory.h"
 #include "platform/com/ObjBase.h"
 #include "tests/support/ProtocolDriver.h"
@@ -105,6 +110,7 @@ class CTestProxy : public ZYT::CComObjectRoot, public CAbstractProxyFilter {
   int valueHookCalls = 0;
   std::u16string proxied = ZYT::GuidToString(CLSID_FakeFilter);
   using CAbstractProxyFilter::findSavedFilterClsid;
+  using CAbstractProxyFilter::deleteTempFile;
   using CAbstractProxyFilter::getTempFile;
 
  protected:
@@ -251,6 +257,43 @@ TEST_F(AbstractProxyFilterTest, TempFilesAndTheSavedFilterLookup) {
                     u"ZYTOrrerySavedFilterKey", u"{11111111-2222-3333-4444-555555555555}");
   EXPECT_EQ(m_proxy->findSavedFilterClsid(kEmlFilterRow), u"{11111111-2222-3333-4444-555555555555}")
       << "the filter saved under the default handler wins";
+}
+
+// Whether another process (or object) could take the file's lock now.
+bool Free(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
+TEST_F(AbstractProxyFilterTest, TempFilesAreHeldUntilDeletedAndLeftoversSwept) {
+  UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
+  mkdir(PathIn("repo").c_str(), 0700);
+  mkdir(PathIn("repo/temp").c_str(), 0700);
+  // Left by a host that died: unlocked files of the filters' names, and others.
+  for (const char* name : {"qhm1.tmp", "pimFFFF.tmp", "htpa0.tmp", "zyt2.tmp"}) WriteBytes(PathIn("repo/temp/") + name, "");
+  for (const char* name : {"qhm.tmp", "qhm12345.tmp", "qhmG.tmp", "xyz1.tmp", "qhm1.TMP", "readme"})
+    WriteBytes(PathIn("repo/temp/") + name, "");
+
+  std::u16string first = m_proxy->getTempFile(u"qhm");
+  const std::string firstPath = ZYT::WideToUtf8(first);
+  EXPECT_FALSE(Free(firstPath)) << "a live temporary file is held";
+  std::vector<std::string> kept{firstPath.substr(PathIn("repo/temp/").size()), "qhm.tmp", "qhm1.TMP",
+                                "qhm12345.tmp", "qhmG.tmp", "readme", "xyz1.tmp"};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(ListDir(PathIn("repo/temp")), kept)
+      << "the first temporary file of the process sweeps the leftovers, and only them";
+
+  std::u16string second = m_proxy->getTempFile(u"");
+  EXPECT_EQ(ZYT::SweepDeadTempFiles(PathInW("repo/temp")), 0u) << "held files are never swept";
+  EXPECT_TRUE(Exists(firstPath));
+  EXPECT_TRUE(m_proxy->deleteTempFile(first));
+  EXPECT_FALSE(Exists(firstPath));
+  EXPECT_FALSE(m_proxy->deleteTempFile(first)) << "a second deletion fails as DeleteFileW does";
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(Free(ZYT::WideToUtf8(second))) << "deleting one file lets go of that one only";
 }
 
 }  // namespace

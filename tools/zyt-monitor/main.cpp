@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "filters/items/MonitorRequest.h"
+#include "framework/TempFileLock.h"
 #include "platform/win32/ObjectNames.h"
 #include "platform/win32/Pipes.h"
 #include "platform/win32/PathMap.h"
@@ -83,6 +84,8 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Temporary files of filter hosts that were killed while they waited for us.
+  ZYT::SweepDeadTempFiles(ZYT::RepositoryTempFolder());
   std::thread messages(Serve, kMessageServerPipe, kMessageServerEvent, &ZytMonitor::ProduceMessage);
   std::thread items(Serve, kPimServerPipe, kPimServerEvent, &ZytMonitor::ProducePimItem);
   messages.detach();

@@ -1,7 +1,19 @@
 // zytfilt dump: filters files as the indexer would and prints every chunk.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/com/ComPtr.h"
@@ -10,6 +22,7 @@
 #include "platform/indexer/FilterWalk.h"
 #include "platform/indexer/LoadIFilter.h"
 #include "platform/win32/FileApi.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
@@ -24,10 +37,19 @@ const char kDumpUsage[] =
     "  --attribute GUID/PROPID or GUID/NAME\n"
     "                          ask for an attribute (repeatable), e.g.\n"
     "                          {B725F130-47EF-101A-A5F1-02608C9EEBAC}/19 for the contents\n"
-    "  --buffer N              GetText buffer in characters (default 256)\n"
+    "  --buffer N              GetText buffer in characters (default 256, at most\n"
+    "                          the limit MaxDumpBuffer, 1048576 unless set)\n"
     "  --class CLSID|PROGID    use this filter class instead of the registry's choice\n"
     "  --json                  one JSON object per chunk, then {\"file\":..,\"end\":..}\n"
-    "A fresh machine is set up first (see 'zytfilt setup').\n";
+    "  --progress SECONDS      while one file takes long, say so on stderr every\n"
+    "                          SECONDS (default 10; 0 never)\n"
+    "A fresh machine is set up first (see 'zytfilt setup'). A file with more chunks\n"
+    "than the limit MaxDumpChunks (100000 unless set) is cut there and the exit\n"
+    "status is 1.\n";
+
+// Text buffers beyond this are refused even when the limit is set higher:
+// the buffer is allocated whole before the first GetText.
+constexpr DWORD kBufferCeiling = 1u << 24;
 
 struct Options {
   ULONG initFlags = IFILTER_INIT_APPLY_INDEX_ATTRIBUTES;
@@ -36,6 +58,7 @@ struct Options {
   ULONG buffer = 256;
   std::u16string filterClass;
   bool json = false;
+  unsigned progressSeconds = 10;
   std::vector<std::string> files;
 };
 
@@ -44,11 +67,17 @@ int Usage(const std::string& message) {
   return 2;
 }
 
-bool ParseNumber(const std::string& text, ULONG& value) {
-  if (text.empty()) return false;
+// A decimal, 0x hexadecimal or 0 octal number without sign or blanks.
+bool ParseNumber(const std::string& text, unsigned long long& value) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
   char* end = nullptr;
-  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (*end || v > 0xFFFFFFFFull) return false;
+  value = std::strtoull(text.c_str(), &end, 0);  // beyond its range it is ULLONG_MAX, too large for any use
+  return !*end;
+}
+
+bool ParseNumber(const std::string& text, ULONG& value) {
+  unsigned long long v = 0;
+  if (!ParseNumber(text, v) || v > 0xFFFFFFFFull) return false;
   value = static_cast<ULONG>(v);
   return true;
 }
@@ -60,6 +89,130 @@ const char* BreakName(CHUNK_BREAKTYPE type) {
   static const char* const names[] = {"no break", "end of word", "end of sentence", "end of paragraph",
                                       "end of chapter"};
   return type >= 0 && type <= 4 ? names[type] : "?";
+}
+
+// Says on stderr that a file is still being filtered, every interval, so that
+// a wait without a time-out (a message filter waiting for the monitor) does
+// not look like a hang. Quick files print nothing.
+class CProgressWatch {
+ public:
+  explicit CProgressWatch(unsigned intervalSeconds) : m_interval(intervalSeconds) {
+    if (m_interval) m_thread = std::thread([this] { Run(); });
+  }
+  ~CProgressWatch() {
+    {
+      std::lock_guard guard(m_lock);
+      m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+  }
+  CProgressWatch(const CProgressWatch&) = delete;
+  CProgressWatch& operator=(const CProgressWatch&) = delete;
+
+  void Begin(const std::string& file) {
+    {
+      std::lock_guard guard(m_lock);
+      m_file = file;
+      m_started = std::chrono::steady_clock::now();
+      ++m_generation;
+      m_busy = true;
+    }
+    m_wake.notify_all();
+  }
+  void End() {
+    {
+      std::lock_guard guard(m_lock);
+      ++m_generation;
+      m_busy = false;
+    }
+    m_wake.notify_all();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock guard(m_lock);
+    while (!m_stop) {
+      if (!m_busy) {
+        m_wake.wait(guard);
+        continue;
+      }
+      const uint64_t generation = m_generation;
+      for (unsigned long long reported = m_interval; !m_stop && m_generation == generation; reported += m_interval) {
+        auto due = m_started + std::chrono::seconds(reported);
+        if (m_wake.wait_until(guard, due, [&] { return m_stop || m_generation != generation; })) break;
+        std::fprintf(stderr, "zytfilt dump: %s: still filtering after %llu s\n", m_file.c_str(), reported);
+      }
+    }
+  }
+
+  const unsigned m_interval;
+  std::mutex m_lock;
+  std::condition_variable m_wake;
+  std::string m_file;
+  std::chrono::steady_clock::time_point m_started;
+  uint64_t m_generation = 0;
+  bool m_busy = false;
+  bool m_stop = false;
+  std::thread m_thread;
+};
+
+// What the host itself sees wrong with a path, in words; empty when it looks
+// like a readable regular file. Only stat and access: nothing is opened.
+std::string VisibleCause(const std::string& file) {
+  struct stat st;
+  if (lstat(file.c_str(), &st) != 0) {
+    if (errno == ENOENT) return "no such file";
+    if (errno == EACCES) return "permission denied";
+    if (errno == ENOTDIR) return "a part of its path is not a directory";
+    return std::strerror(errno);
+  }
+  if (S_ISLNK(st.st_mode)) {
+    if (stat(file.c_str(), &st) != 0) {
+      int error = errno;
+      char target[4096];
+      ssize_t n = readlink(file.c_str(), target, sizeof target - 1);
+      std::string to = n > 0 ? std::string(target, static_cast<size_t>(n)) : "?";
+      if (error == ENOENT) return "is a dangling link (to " + to + ")";
+      if (error == ELOOP) return "is a link that loops (to " + to + ")";
+      return std::string(std::strerror(error)) + " (a link to " + to + ")";
+    }
+  }
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (S_ISFIFO(st.st_mode)) return "is not a regular file (a FIFO)";
+  if (S_ISSOCK(st.st_mode)) return "is not a regular file (a socket)";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "is not a regular file (a device)";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (faccessat(AT_FDCWD, file.c_str(), R_OK, AT_EACCESS) != 0)
+    return errno == EACCES ? "permission denied" : std::strerror(errno);
+  return {};
+}
+
+// A file that could not be filtered: one line on stderr, and in --json one
+// object on stdout. The line names what the host sees wrong with the file,
+// else what the failing component described (which settings file is broken).
+void ReportFailure(const Options& options, const std::string& file, const char* step, HRESULT hr) {
+  std::string cause = VisibleCause(file);
+  std::string described = ZYT::WideToUtf8(ZYT::TakeErrorDescription());
+  std::string what;
+  if (std::strcmp(step, "Load") != 0)
+    what = std::string(step) + " failed: " + Describe(hr);
+  else if (hr == FILTER_E_UNKNOWNFORMAT)
+    what = "no filter is registered for this file type";
+  else
+    what = "the filter cannot load it: " + Describe(hr);
+  if (!cause.empty())
+    std::fprintf(stderr, "zytfilt dump: %s: %s; %s\n", file.c_str(), cause.c_str(), what.c_str());
+  else if (!described.empty())
+    std::fprintf(stderr, "zytfilt dump: %s: %s: %s\n", file.c_str(), what.c_str(), described.c_str());
+  else
+    std::fprintf(stderr, "zytfilt dump: %s: %s\n", file.c_str(), what.c_str());
+  if (!options.json) return;
+  std::string line = "{\"file\":" + ZYT::JsonString(ZYT::Utf8ToWide(file)) + ",\"error\":\"" + Hex(hr) +
+                     "\",\"step\":\"" + step + "\",\"message\":" + ZYT::JsonString(_com_error(hr).ErrorMessage());
+  if (!cause.empty() || !described.empty())
+    line += ",\"cause\":" + ZYT::JsonString(ZYT::Utf8ToWide(cause.empty() ? described : cause));
+  std::printf("%s}\n", line.c_str());
 }
 
 // Creates the filter for a file: the registry's chain, or the class given.
@@ -76,9 +229,10 @@ HRESULT OpenFilter(const Options& options, const std::u16string& path, ZYT::ComP
   return persist->Load(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE);
 }
 
-void PrintJsonChunk(const std::string& file, const ZYT::WalkedChunk& c) {
+// quotedFile: the file's name as a JSON string, the same on every line.
+void PrintJsonChunk(const std::string& quotedFile, const ZYT::WalkedChunk& c) {
   const STAT_CHUNK& s = c.stat;
-  std::string line = "{\"file\":" + ZYT::JsonString(ZYT::Utf8ToWide(file)) + ",\"id\":" + std::to_string(s.idChunk) +
+  std::string line = "{\"file\":" + quotedFile + ",\"id\":" + std::to_string(s.idChunk) +
                      ",\"breakType\":" + std::to_string(s.breakType) + ",\"flags\":\"" +
                      ((s.flags & CHUNK_TEXT) ? "text" : "value") + "\",\"locale\":" + std::to_string(s.locale) +
                      ",\"propset\":\"" + ZYT::WideToUtf8(ZYT::GuidToString(s.attribute.guidPropSet)) + "\",";
@@ -114,45 +268,56 @@ void PrintTextChunk(const ZYT::WalkedChunk& c) {
   }
 }
 
-// Prints one file's chunks; false when it could not be filtered.
-bool DumpFile(const Options& options, const std::string& file) {
-  // Filters and the programs they ask (the monitor) get an absolute path.
+// Prints one file's chunks; false when it could not be filtered whole.
+bool DumpFile(const Options& options, const std::string& file, CProgressWatch& progress) {
+  // Filters and the programs they ask (the monitor) get an absolute path;
+  // what is printed is the path as the user gave it.
   std::u16string path = ZYT::Utf8ToWide(file);
   if (!file.empty() && file[0] != '/') {
     WCHAR cwd[4096];
     DWORD n = GetCurrentDirectoryW(4096, cwd);
     if (n > 0 && n < 4096) path = std::u16string(cwd, n) + u"/" + path;
   }
+  SetErrorInfo(0, nullptr);  // a description left by an earlier file is not this one's
+  progress.Begin(file);
   ZYT::ComPtr<IFilter> filter;
   HRESULT hr = OpenFilter(options, path, filter);
-  std::string quoted = ZYT::JsonString(path);
   if (FAILED(hr)) {
-    if (options.json)
-      std::printf("{\"file\":%s,\"error\":\"%s\",\"step\":\"Load\"}\n", quoted.c_str(), Hex(hr).c_str());
-    else if (hr == FILTER_E_UNKNOWNFORMAT)
-      std::fprintf(stderr, "zytfilt dump: %s: no filter is registered for this file type\n", file.c_str());
-    else
-      std::fprintf(stderr, "zytfilt dump: %s: the filter cannot load it: %s\n", file.c_str(), Describe(hr).c_str());
+    progress.End();
+    ReportFailure(options, file, "Load", hr);
     return false;
   }
   ZYT::WalkOptions walk;
   walk.initFlags = options.initFlags;
   walk.attributes = options.attributes;
   walk.bufferSize = options.buffer;
+  walk.maxChunks = ZYT::GetLimit(u"MaxDumpChunks", 100000);
   ZYT::WalkResult result = ZYT::WalkFilter(filter.get(), walk);
+  filter.Reset();
+  progress.End();
   if (FAILED(result.init)) {
-    if (options.json)
-      std::printf("{\"file\":%s,\"error\":\"%s\",\"step\":\"Init\"}\n", quoted.c_str(), Hex(result.init).c_str());
-    else
-      std::fprintf(stderr, "zytfilt dump: %s: Init failed: %s\n", file.c_str(), Describe(result.init).c_str());
+    ReportFailure(options, file, "Init", result.init);
     return false;
   }
+  const std::string quoted = ZYT::JsonString(ZYT::Utf8ToWide(file));
   if (!options.json) std::printf("file %s\n", file.c_str());
   for (const ZYT::WalkedChunk& c : result.chunks) {
     if (options.json)
-      PrintJsonChunk(file, c);
+      PrintJsonChunk(quoted, c);
     else
       PrintTextChunk(c);
+  }
+  if (result.cut) {
+    if (options.json)
+      std::printf("{\"file\":%s,\"cut\":\"MaxDumpChunks\",\"chunks\":%zu}\n", quoted.c_str(), result.chunks.size());
+    else
+      std::printf("cut after %zu chunks\n", result.chunks.size());
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "zytfilt dump: %s: cut after %zu chunks, the limit MaxDumpChunks; the filter has more "
+                 "(see the README's Limits)\n",
+                 file.c_str(), result.chunks.size());
+    return false;
   }
   if (options.json)
     std::printf("{\"file\":%s,\"end\":\"%s\"}\n", quoted.c_str(), Hex(result.end).c_str());
@@ -190,8 +355,17 @@ int RunDumpCommand(const std::vector<std::string>& args) {
     } else if (a == "--init-flags") {
       if (!next(value) || !ParseNumber(value, options.initFlags)) return Usage("--init-flags needs a number");
     } else if (a == "--buffer") {
-      if (!next(value) || !ParseNumber(value, options.buffer) || options.buffer == 0)
-        return Usage("--buffer needs a positive number");
+      unsigned long long size = 0;
+      if (!next(value) || !ParseNumber(value, size) || size == 0) return Usage("--buffer needs a positive number");
+      const DWORD most = std::clamp<DWORD>(ZYT::GetLimit(u"MaxDumpBuffer", 1u << 20), 1, kBufferCeiling);
+      if (size > most)
+        return Usage("--buffer " + value + " is more than " + std::to_string(most) +
+                     " characters (the limit MaxDumpBuffer)");
+      options.buffer = static_cast<ULONG>(size);
+    } else if (a == "--progress") {
+      ULONG seconds = 0;
+      if (!next(value) || !ParseNumber(value, seconds)) return Usage("--progress needs a number of seconds");
+      options.progressSeconds = seconds;
     } else if (a == "--class") {
       if (!next(value)) return Usage("--class needs a CLSID or ProgID");
       options.filterClass = ZYT::Utf8ToWide(value);
@@ -224,6 +398,7 @@ int RunDumpCommand(const std::vector<std::string>& args) {
       options.attributes[i].psProperty.lpwstr = options.names[n++].data();
   if (!MachineIsSetUp() && Setup(true) != 0) return 1;
   bool ok = true;
-  for (const std::string& file : options.files) ok = DumpFile(options, file) && ok;
+  CProgressWatch progress(options.progressSeconds);
+  for (const std::string& file : options.files) ok = DumpFile(options, file, progress) && ok;
   return ok ? 0 : 1;
 }

@@ -31,7 +31,12 @@ const char kSetupUsage[] =
     "(named \"Orrery Local\") that covers your home folder, and records each file\n"
     "type's filter as the one the catalog proxy filter drives.\n";
 
-std::string Describe(HRESULT hr) { return ZYT::DescribeHResult(hr); }
+// The code in words, then what the failing component described (the
+// settings file that is broken, and where).
+std::string Describe(HRESULT hr) {
+  std::string described = ZYT::WideToUtf8(ZYT::TakeErrorDescription());
+  return ZYT::DescribeHResult(hr) + (described.empty() ? "" : ": " + described);
+}
 
 }  // namespace
 

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 #include "filters/items/MonitorRequest.h"
 #include "platform/win32/Pipes.h"
@@ -16,12 +19,15 @@ namespace {
 // A message server in a thread: answers one request with what the test says.
 class TestServer {
  public:
-  TestServer(std::function<std::string(const BYTE* record, DWORD size)> answer, int signalAfterMs = 0)
+  // With a gate, the server signals only once the gate is open (or after 20 s).
+  TestServer(std::function<std::string(const BYTE* record, DWORD size)> answer, int signalAfterMs = 0,
+             const std::atomic<bool>* gate = nullptr)
       : m_answer(std::move(answer)) {
     m_pipe = CreateNamedPipeW(kMessageServerPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr);
     EXPECT_NE(m_pipe, INVALID_HANDLE_VALUE);
-    m_thread = std::thread([this, signalAfterMs] {
+    m_thread = std::thread([this, signalAfterMs, gate] {
       std::this_thread::sleep_for(std::chrono::milliseconds(signalAfterMs));
+      for (int i = 0; gate && !*gate && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       m_signalled = std::chrono::steady_clock::now();
       HANDLE running = CreateEventW(nullptr, FALSE, FALSE, kMessageServerEvent);
       SetEvent(running);
@@ -107,6 +113,51 @@ TEST_F(MonitorRequestTest, NoServerBehindTheEventIsAnError) {
   HANDLE running = CreateEventW(nullptr, FALSE, TRUE, kPimServerEvent);  // a stale signal
   EXPECT_EQ(CMonitorRequest::FetchPimItem(u"a", u"b", 1, 0), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   CloseHandle(running);
+}
+
+TEST_F(MonitorRequestTest, PathsACutWouldChangeAreRefusedBeforeAnyWait) {
+  // No server and no signal: a refused request must not wait for one.
+  alarm(30);
+  const HRESULT tooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  const std::u16string fits(261, u'f'), over(262, u'o');
+  EXPECT_TRUE(CMonitorRequest::PathFits(fits));
+  EXPECT_FALSE(CMonitorRequest::PathFits(over));
+  EXPECT_FALSE(CMonitorRequest::PathFits(std::u16string(u"a.qhm\0b", 8))) << "a reader stops at the zero";
+  EXPECT_EQ(CMonitorRequest::FetchMessage(over, u"t", 1, 0), tooLong);
+  EXPECT_EQ(CMonitorRequest::FetchMessage(u"s", over, 1, 0), tooLong);
+  EXPECT_EQ(CMonitorRequest::FetchPimItem(over, u"t", 1, 0), tooLong);
+  EXPECT_EQ(CMonitorRequest::FetchPimItem(u"s", over, 1, 0), tooLong);
+  alarm(0);
+  TestServer server([](const BYTE* r, DWORD) { return WithResult(r, S_OK); });
+  EXPECT_EQ(CMonitorRequest::FetchMessage(fits, fits, 1, 0), S_OK);
+  auto request = CMonitorRequest::Parse(reinterpret_cast<const BYTE*>(server.received.data()));
+  EXPECT_EQ(request.source, fits);
+  EXPECT_EQ(request.target, fits);
+}
+
+TEST_F(MonitorRequestTest, WaitIsReportedOnlyWhenThereIsOne) {
+  std::vector<DWORD> notices;
+  std::atomic<bool> told{false};
+  {
+    // The server comes up only once the client has said that it waits.
+    TestServer server([](const BYTE* r, DWORD) { return WithResult(r, S_OK); }, 0, &told);
+    EXPECT_EQ(CMonitorRequest::FetchMessage(u"a", u"b", 1, 0,
+                                            [&](DWORD waited) {
+                                              notices.push_back(waited);
+                                              told = true;
+                                            }),
+              S_OK);
+  }
+  EXPECT_EQ(notices, std::vector<DWORD>{0}) << "a client that has to wait says so when it starts";
+  notices.clear();
+  HANDLE running = CreateEventW(nullptr, FALSE, FALSE, kMessageServerEvent);
+  SetEvent(running);  // the server is up before the client comes
+  {
+    TestServer server([](const BYTE* r, DWORD) { return WithResult(r, S_OK); }, 0);
+    EXPECT_EQ(CMonitorRequest::FetchMessage(u"a", u"b", 1, 0, [&](DWORD waited) { notices.push_back(waited); }), S_OK);
+  }
+  CloseHandle(running);
+  EXPECT_TRUE(notices.empty()) << "no wait, no notice";
 }
 
 }  // namespace
