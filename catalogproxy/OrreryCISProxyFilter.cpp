@@ -6,21 +6,21 @@
 #include <mutex>
 
 #include "catalogproxy/AddressExpansion.h"
-#include "catalogproxy/ProductServices.h"
 #include "catalogproxy/ProxyText.h"
 #include "doctypes/CatalogEnumerator.h"
-#include "filters/items/EmailFilter.h"
 #include "framework/AbstractProxyFilter.h"
 #include "framework/AutoFile.h"
 #include "framework/AutoHandle.h"
 #include "framework/EasyIFilterBase.h"
-#include "framework/OrreryFilter.h"
 #include "framework/PathUtilities.h"
 #include "framework/PersistentHandler.h"
 #include "framework/SettingsAccess.h"
+#include "interfaces/OrreryFilter.h"
+#include "interfaces/ProductServices.h"
 #include "platform/com/ComVariant.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/TaskAllocator.h"
+#include "platform/mime/MailAttachments.h"
 #include "platform/storage/SummaryInformation.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
@@ -329,7 +329,7 @@ void COrreryCISProxyFilter::LoadAttachments() {
     } catch (const ZYT::HResultException& e) {
       _com_issue_error(e.Error());
     }
-    CEmailFilter::Attachments attachments = CEmailFilter::ParseAttachments(bytes);
+    ZYT::MailAttachments attachments = ZYT::ParseMailAttachments(bytes);
     m_numAttachments = attachments.count;
     m_attachmentInfo = attachments.names;
     m_log.Log(u"num-attachments: " + m_numAttachments + u" - attachment-info: " + m_attachmentInfo + u"\n");

@@ -12,7 +12,7 @@
 
 #include "framework/SimpleLogger.h"
 #include "framework/StopWatch.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Filter.h"

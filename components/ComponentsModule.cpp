@@ -5,8 +5,7 @@
 #include "components/SettingsServer.h"
 #include "components/ThumbnailService.h"
 #include "components/filters/MachineFilters.h"
-#include "framework/PathUtilities.h"
-#include "framework/Registrar.h"
+#include "platform/com/Registrar.h"
 #include "platform/win32/Resources.h"
 #include "platform/win32/SysInfo.h"
 

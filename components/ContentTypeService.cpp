@@ -6,10 +6,10 @@
 #include <sstream>
 #include <vector>
 
-#include "framework/PathUtilities.h"
-#include "framework/RegistryKey.h"
-#include "platform/win32/FileApi.h"
 #include "platform/com/ComVariant.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/PathFunctions.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 

@@ -5,7 +5,7 @@
 // value "Supported", ";"-separated, "media/*" patterns allowed).
 #pragma once
 
-#include "catalogproxy/ProductServices.h"
+#include "interfaces/ProductServices.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/NoTypeInfoDispatch.h"
 

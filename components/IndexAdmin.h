@@ -1,6 +1,6 @@
 #pragma once
 
-#include "doctypes/IndexAdmin.h"
+#include "interfaces/IndexAdmin.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/NoTypeInfoDispatch.h"
 

@@ -3,9 +3,9 @@
 // once per process and read again when the file changes.
 #pragma once
 
-#include "framework/SettingsServer.h"
-#include "platform/com/NoTypeInfoDispatch.h"
+#include "interfaces/SettingsServer.h"
 #include "platform/com/ComObject.h"
+#include "platform/com/NoTypeInfoDispatch.h"
 
 class CSettingsServer : public ZYT::CComObjectRoot, public ZYT::CNoTypeInfoDispatch<ISettingsServer> {
  public:

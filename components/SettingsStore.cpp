@@ -9,9 +9,9 @@
 #include <filesystem>
 
 #include "components/ComponentsModule.h"
-#include "framework/PathUtilities.h"
 #include "platform/com/ComError.h"
 #include "platform/win32/Limits.h"
+#include "platform/win32/PathFunctions.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Resources.h"
 #include "platform/win32/Strings.h"

@@ -3,7 +3,7 @@
 // $XDG_DATA_HOME/zyt/thumbnails.db) with whether a thumbnail was forced.
 #pragma once
 
-#include "catalogproxy/ProductServices.h"
+#include "interfaces/ProductServices.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/NoTypeInfoDispatch.h"
 

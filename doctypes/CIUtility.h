@@ -1,7 +1,7 @@
 #pragma once
 
-#include "doctypes/IndexAdmin.h"
 #include "framework/SimpleLogger.h"
+#include "interfaces/IndexAdmin.h"
 #include "platform/com/ComPtr.h"
 
 // The Indexing Service's administration object and the "CIU" log beside it.

@@ -10,7 +10,7 @@ std::u16string FilterLogFolder(const std::u16string& debugFolder) {
 std::u16string FilterLogFolder() { return FilterLogFolder(ZYT::GetDebugFolder()); }
 
 EasyIFilterBase::EasyIFilterBase(const std::u16string& logPrefix, REFCLSID clsid)
-    : m_log(logPrefix, true, true), m_clsid(clsid) {}
+    : CPersistFileBase(clsid, &m_log), m_log(logPrefix, true, true) {}
 
 HRESULT EasyIFilterBase::FinalConstructStep() {
   try {
@@ -24,27 +24,6 @@ HRESULT EasyIFilterBase::FinalConstructStep() {
     m_log.Log(u"FinalConstruct: unknown exception\n", ".\\EasyIFilterBase.cpp", 102);
     return E_FAIL;
   }
-}
-
-HRESULT EasyIFilterBase::GetClassID(CLSID* pClassID) {
-  if (!pClassID) return E_POINTER;
-  *pClassID = m_clsid;
-  return S_OK;
-}
-
-HRESULT EasyIFilterBase::Load(LPCOLESTR pszFileName, DWORD) {
-  return ZYT::ComBoundary("Load", &m_log, [&] {
-    m_filePath = pszFileName ? pszFileName : u"";
-    return S_OK;
-  });
-}
-
-HRESULT EasyIFilterBase::GetCurFile(LPOLESTR* ppszFileName) {
-  if (!ppszFileName) return E_POINTER;
-  *ppszFileName = nullptr;
-  if (m_filePath.empty()) return E_FAIL;
-  *ppszFileName = ZYT::CoTaskStrDup(m_filePath);
-  return *ppszFileName ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT EasyIFilterBase::BaseInit(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) {

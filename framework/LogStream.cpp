@@ -30,7 +30,7 @@ CLogStream& CLogStream::AppendDecimal(bool isSigned, int64_t s, uint64_t u) {
 
 std::u16string RenderComError(const _com_error& error) {
   CLogStream s;
-  s << "_com_error " << Hex(error.Error()) << " " << error.ErrorMessage();
+  s << "_com_error " << HResultHex(error.Error()).c_str() << " " << error.ErrorMessage();
   return s.str();
 }
 

@@ -1,33 +1,16 @@
-// Windows path functions with Windows semantics ("\" and "/" both separate,
-// drive roots kept), and the folder helpers the filters share.
+// The folder helpers the filters share, over the platform's path functions
+// (which come with this header, as the filters use both).
 #pragma once
 
 #include <string>
 
+#include "platform/win32/PathFunctions.h"
+#include "platform/win32/Resources.h"
 #include "platform/win32/WinTypes.h"
 
 namespace ZYT {
 
-// Drive and directory, without a trailing separator unless the directory part
-// is a single character: "C:\a.txt" -> "C:\", "C:\x\a.txt" -> "C:\x".
-std::u16string DirectoryOf(const std::u16string& path);
-std::u16string FileNameOf(const std::u16string& path);
-std::u16string FileTitleOf(const std::u16string& path);
-// Without the dot; "" when the name has none.
-std::u16string ExtensionOf(const std::u16string& path);
-// Joins with a separator and a dot as needed; any part may be empty. The
-// separator is "/" after a POSIX directory, "\" otherwise.
-std::u16string MakePath(const std::u16string& directory, const std::u16string& name, const std::u16string& extension);
-// Each existing component in the spelling the file system has.
-std::u16string LongPathOf(const std::u16string& path);
-// The module's file (null: the host executable), at most 260 characters.
-std::u16string ModuleFileName(HMODULE module = nullptr);
-bool IsDirectory(const std::u16string& path);
 bool IsWindowsXPOrLater();
-
-// Creates the folder and its missing parents, each for its owner only (0700);
-// whether it now is a folder. Folders that exist are left as they are.
-bool CreateDirectoryTree(const std::u16string& path);
 // The product's application-data folder ("Halvorine\Orrery" under the user's
 // or the machine's), created when asked; the executable's folder, in lower
 // case, when it cannot be had.
@@ -39,8 +22,5 @@ void DeleteDirectoryContents(const std::u16string& directory, const std::u16stri
 // unpredictable one; empty when all 65536 names are taken. Any thread.
 std::u16string MakeUniqueTempPath(const std::u16string& directory = {}, const std::u16string& prefix = u"tmp",
                                   const std::u16string& extension = u"tmp", bool makeDirectory = false);
-// A resource of a module file as text (UTF-8 bytes widened); empty when the
-// module or the resource is missing.
-std::u16string LoadModuleResourceText(const std::u16string& moduleFile, LPCWSTR type, LPCWSTR name);
 
 }  // namespace ZYT

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "framework/RegistryKey.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 

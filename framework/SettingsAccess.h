@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/SettingsServer.h"
+#include "interfaces/SettingsServer.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComVariant.h"
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "framework/PathUtilities.h"
-#include "framework/RegistryKey.h"
 #include "platform/com/Guid.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/Strings.h"
 
 namespace ZYT {

@@ -5,7 +5,7 @@
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/win32/SysInfo.h"
 
 namespace {

@@ -1,11 +1,11 @@
 #include <string>
 
 #include "framework/PathUtilities.h"
-#include "framework/Registrar.h"
-#include "framework/RegistryKey.h"
 #include "framework/SettingsAccess.h"
 #include "framework/TypeLibrary.h"
 #include "module/FiltersModule.h"
+#include "platform/com/Registrar.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Resources.h"
 

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/EasyIFilterBase.h"
-#include "framework/FilterInit.h"
+#include "platform/com/PropIds.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Limits.h"
 #include "platform/win32/PathMap.h"
@@ -18,10 +17,7 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == 
 
 }  // namespace
 
-void CChunkListFilter::LogCut(ZYT::CLogStream& entry) {
-  m_log.SetFolder(FilterLogFolder());
-  m_log.Write(entry);
-}
+void CChunkListFilter::LogCut(const std::string& entry) { m_log.Write(entry); }
 
 HRESULT CChunkListFilter::Load(LPCOLESTR pszFileName, DWORD) {
   m_path = pszFileName ? pszFileName : u"";
@@ -44,10 +40,9 @@ HRESULT CChunkListFilter::GetClassID(CLSID* pClassID) {
 
 HRESULT CChunkListFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) {
   return ZYT::ComBoundary("Init", [&] {
-    ZYT::FilterInitFlags flags;
-    HRESULT hr = ZYT::InterpretFilterInit(grfFlags, cAttributes, aAttributes, flags);
-    if (FAILED(hr)) return hr;
-    m_wantValues = flags.property || cAttributes > 0;
+    if (cAttributes > 0 && !aAttributes) return E_INVALIDARG;
+    // Values are wanted when attributes are named or any flag is set.
+    m_wantValues = cAttributes > 0 || grfFlags != 0;
     HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FILTER_E_ACCESS;
     LARGE_INTEGER size{};
@@ -62,10 +57,8 @@ HRESULT CChunkListFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROP
     if (!ok) return FILTER_E_ACCESS;
     bytes.resize(read);
     if (static_cast<uint64_t>(size.QuadPart) > maxBytes) {
-      ZYT::CLogStream entry;
-      entry << "Init: the file is cut at its first " << maxBytes << " of " << static_cast<uint64_t>(size.QuadPart)
-            << " bytes (limit MaxMachineFilterBytes)\n";
-      LogCut(entry);
+      LogCut("Init: the file is cut at its first " + std::to_string(maxBytes) + " of " +
+             std::to_string(static_cast<uint64_t>(size.QuadPart)) + " bytes (limit MaxMachineFilterBytes)\n");
     }
     m_chunks = MakeChunks(bytes);
     m_next = 0;

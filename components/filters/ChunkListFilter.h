@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/SimpleLogger.h"
+#include "components/filters/CutLog.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/Filter.h"
 #include "platform/com/ObjIdl.h"
@@ -39,7 +39,7 @@ class CChunkListFilter : public IFilter, public IPersistFile {
   // logPrefix: the start of the log file's name; the log is written only
   // when a limit cuts a file.
   CChunkListFilter(REFCLSID clsid, std::u16string logPrefix)
-      : m_clsid(clsid), m_log(std::move(logPrefix), true, true) {}
+      : m_clsid(clsid), m_log(std::move(logPrefix)) {}
   ~CChunkListFilter() = default;
   // The chunks of the file's bytes.
   virtual std::vector<ListedChunk> MakeChunks(const std::string& bytes) = 0;
@@ -48,7 +48,7 @@ class CChunkListFilter : public IFilter, public IPersistFile {
   // characters, without leading or trailing blanks; blank paragraphs give none.
   static void AddTextChunks(std::u16string text, std::vector<ListedChunk>& chunks);
   // Writes entry to the filter's log ("Debug.Filter"): for the limits that cut a file.
-  void LogCut(ZYT::CLogStream& entry);
+  void LogCut(const std::string& entry);
   // Text of unknown encoding: a byte-order mark says UTF-8 or UTF-16; else
   // UTF-8 when it is valid, else the system code page.
   static std::u16string DecodeText(const std::string& bytes);
@@ -58,7 +58,7 @@ class CChunkListFilter : public IFilter, public IPersistFile {
   bool NextPiece();
 
   CLSID m_clsid;
-  CSimpleLogger m_log;
+  CCutLog m_log;
   std::u16string m_path;
   std::vector<ListedChunk> m_chunks;
   size_t m_next = 0;        // the entry after the current one

@@ -2,7 +2,7 @@
 
 #include <libxml/HTMLparser.h>
 
-#include "framework/FilterInit.h"
+#include "platform/com/PropIds.h"
 #include "platform/mime/MimeMessage.h"
 #include "platform/win32/Strings.h"
 
@@ -116,22 +116,22 @@ std::vector<ListedChunk> CMailFilter::MakeChunks(const std::string& bytes) {
   const ZYT::MimeLimits limits = ZYT::MessageLimits();
   if (!message.Parse(bytes, limits)) return chunks;
   if (message.PartsCut() || message.HeadersCut() || message.HeaderBytesCut()) {
-    ZYT::CLogStream entry;
-    entry << "Init: the message is cut:";
+    std::string entry = "Init: the message is cut:";
     const char* separator = " ";
     if (message.PartsCut()) {
-      entry << separator << "parts after the first " << limits.maxParts << " left out (limit MaxMessageParts)";
+      entry += separator + ("parts after the first " + std::to_string(limits.maxParts)) +
+               " left out (limit MaxMessageParts)";
       separator = "; ";
     }
     if (message.HeadersCut()) {
-      entry << separator << "header fields after the first " << limits.maxHeaders
-            << " of a block left out (limit MaxMessageHeaders)";
+      entry += separator + ("header fields after the first " + std::to_string(limits.maxHeaders)) +
+               " of a block left out (limit MaxMessageHeaders)";
       separator = "; ";
     }
     if (message.HeaderBytesCut())
-      entry << separator << "header fields shortened to " << limits.maxHeaderBytes
-            << " bytes (limit MaxMessageHeaderBytes)";
-    entry << "\n";
+      entry += separator + ("header fields shortened to " + std::to_string(limits.maxHeaderBytes)) +
+               " bytes (limit MaxMessageHeaderBytes)";
+    entry += "\n";
     LogCut(entry);
   }
   chunks.push_back(Value(PSGUID_MAIL, 5, ZYT::Utf8ToWide(message.subject)));

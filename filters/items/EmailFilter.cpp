@@ -2,7 +2,7 @@
 
 #include "filters/items/MonitorRequest.h"
 #include "framework/CoString.h"
-#include "platform/mime/MimeMessage.h"
+#include "platform/mime/MailAttachments.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Strings.h"
 
@@ -46,23 +46,6 @@ HRESULT CEmailFilter::RefuseLongPath(const char* what, const std::u16string& pat
   return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 }
 
-CEmailFilter::Attachments CEmailFilter::ParseAttachments(const std::string& bytes) {
-  Attachments result;
-  // The message ends at its first zero byte, as the MIME library reads it.
-  ZYT::MimeMessage message;
-  if (!message.Parse(std::string_view(bytes.c_str()))) return result;
-  const auto& parts = message.Parts();
-  if (parts.size() < 2) return result;  // part 0 is the text; only the top level counts
-  result.count = ZYT::Utf8ToWide(std::to_string(parts.size() - 1));
-  std::string names;
-  for (size_t i = 1; i < parts.size(); ++i) {
-    if (i > 1) names += "|";
-    names += parts[i].dispositionFilename ? *parts[i].dispositionFilename : std::string("Unknown Attachment");
-  }
-  result.names = ZYT::Utf8ToWide(names);
-  return result;
-}
-
 HRESULT CEmailFilter::loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) {
   if (!CMonitorRequest::PathFits(path)) return RefuseLongPath("document", path);
   m_tempFilePath = getTempFile(u"qhm");
@@ -89,7 +72,7 @@ HRESULT CEmailFilter::loadDocument(IPersistFile* proxied, const std::u16string& 
   m_fileSize = getFileSize(m_tempFilePath);
   m_logStream << "Load: message size = " << m_fileSize << "\n";
   m_log.Write(m_logStream);
-  Attachments attachments = ParseAttachments(readFileBytes(m_tempFilePath));
+  ZYT::MailAttachments attachments = ZYT::ParseMailAttachments(readFileBytes(m_tempFilePath));
   m_numAttachments = attachments.count;
   m_attachmentInfo = attachments.names;
   if (attachments.count != u"0") {

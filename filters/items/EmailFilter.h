@@ -3,7 +3,7 @@
 #include <string>
 
 #include "framework/AbstractProxyFilter.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ComObject.h"
 
 // The filter of the product's mail messages (".qhm"): the monitor writes the
@@ -22,14 +22,6 @@ class CEmailFilter : public ZYT::CComObjectRoot, public CAbstractProxyFilter {
   void FinalRelease() noexcept;
 
   HRESULT GetClassID(CLSID* pClassID) override;
-
-  // The attachments of a message file: their count in decimal and their names
-  // joined with "|" (exposed for tests).
-  struct Attachments {
-    std::u16string count = u"0";
-    std::u16string names;
-  };
-  static Attachments ParseAttachments(const std::string& message);
 
  protected:
   HRESULT getPropertyChunk(ULONG ordinal, STAT_CHUNK& chunk) override;

@@ -2,7 +2,7 @@
 
 #include "filters/media/OggComments.h"
 #include "filters/media/TagFilterBase.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/NoTypeInfoDispatch.h"
 #include "platform/com/OleAuto.h"

@@ -118,24 +118,3 @@ HRESULT CTagFilterBase::BindRegion(FILTERREGION, REFIID, void** ppunk) {
   if (ppunk) *ppunk = nullptr;
   return E_NOTIMPL;
 }
-
-HRESULT CTagFilterBase::GetClassID(CLSID* pClassID) {
-  if (!pClassID) return E_POINTER;
-  *pClassID = m_clsid;
-  return S_OK;
-}
-
-HRESULT CTagFilterBase::Load(LPCOLESTR pszFileName, DWORD) {
-  return ZYT::ComBoundary("Load", [&] {
-    m_filePath = pszFileName ? pszFileName : u"";
-    return S_OK;
-  });
-}
-
-HRESULT CTagFilterBase::GetCurFile(LPOLESTR* ppszFileName) {
-  if (!ppszFileName) return E_POINTER;
-  *ppszFileName = nullptr;
-  if (m_filePath.empty()) return E_FAIL;
-  *ppszFileName = ZYT::CoTaskStrDup(m_filePath);
-  return *ppszFileName ? S_OK : E_OUTOFMEMORY;
-}

@@ -11,10 +11,10 @@
 #include "filters/media/TagLimits.h"
 #include "framework/AutoHandle.h"
 #include "framework/FilterInit.h"
+#include "framework/PersistFileBase.h"
 #include "framework/SimpleLogger.h"
-#include "platform/com/ObjIdl.h"
 
-class CTagFilterBase : public IFilter, public IPersistFile {
+class CTagFilterBase : public IFilter, public CPersistFileBase {
  public:
   // IFilter
   HRESULT Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes, ULONG* pFlags) override;
@@ -22,18 +22,12 @@ class CTagFilterBase : public IFilter, public IPersistFile {
   HRESULT GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) override;
   HRESULT GetValue(PROPVARIANT** ppPropValue) override;
   HRESULT BindRegion(FILTERREGION, REFIID, void** ppunk) override;
-  // IPersistFile
-  HRESULT GetClassID(CLSID* pClassID) override;
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR pszFileName, DWORD dwMode) override;
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_FAIL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR* ppszFileName) override;
 
  protected:
   // logPrefix: the start of the name of the log file, written only when a
   // limit cuts a file's tag.
-  CTagFilterBase(REFCLSID clsid, std::u16string logPrefix) : m_clsid(clsid), m_log(std::move(logPrefix), true, true) {}
+  CTagFilterBase(REFCLSID clsid, std::u16string logPrefix)
+      : CPersistFileBase(clsid), m_log(std::move(logPrefix), true, true) {}
   ~CTagFilterBase() = default;
 
   // Reads the tags of the newly opened file (fills m_items and the fields)
@@ -54,9 +48,7 @@ class CTagFilterBase : public IFilter, public IPersistFile {
   ZYT::FilterInitFlags m_initFlags;
 
  private:
-  CLSID m_clsid;
   CSimpleLogger m_log;
-  std::u16string m_filePath;
   ZYT::CAutoHandle m_file;
   size_t m_itemIndex = 0;
   ULONG m_chunkNumber = 0;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "filters/xml/SimpleFileFilter.h"
+#include "interfaces/SimpleFileFilter.h"
 #include "platform/com/ComObject.h"
 
 // A simple filter that indexes a file's path and nothing of its content: one

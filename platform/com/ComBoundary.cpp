@@ -8,13 +8,9 @@
 
 namespace {
 
-std::u16string Hex(HRESULT hr) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%x", static_cast<unsigned>(hr));
-  return ZYT::Utf8ToWide(buffer);
+std::u16string ComErrorText(HRESULT hr) {
+  return u"_com_error " + ZYT::Utf8ToWide(ZYT::HResultHex(hr)) + u" " + _com_error(hr).ErrorMessage() + u"\n";
 }
-
-std::u16string ComErrorText(HRESULT hr) { return u"_com_error " + Hex(hr) + u" " + _com_error(hr).ErrorMessage() + u"\n"; }
 
 }  // namespace
 

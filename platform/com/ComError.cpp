@@ -231,6 +231,14 @@ std::u16string SystemMessage(HRESULT hr) {
   return {};
 }
 
+std::string HResultHex(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
+  return text;
+}
+
+std::string DescribeHResult(HRESULT hr) { return HResultHex(hr) + " (" + WideToUtf8(_com_error(hr).ErrorMessage()) + ")"; }
+
 void ThrowHResult(HRESULT hr, std::source_location where) { throw HResultException(hr, where); }
 
 void SetErrorDescription(const std::u16string& description, const std::u16string& source) {

@@ -86,6 +86,12 @@ namespace ZYT {
 // ending in "\r\n" as FormatMessage gives it; empty when the system has none.
 std::u16string SystemMessage(HRESULT hr);
 
+// The one way an HRESULT is written out, in logs and tools alike: "0x" and
+// eight lower-case hex digits ("0x80004005", "0x00000001").
+std::string HResultHex(HRESULT hr);
+// The same with _com_error's message: "0x80004005 (Unspecified error)".
+std::string DescribeHResult(HRESULT hr);
+
 // An HRESULT thrown by the module's own code, with the place it was thrown.
 class HResultException {
  public:

@@ -2,17 +2,14 @@
 
 #include <cstdio>
 
+#include "platform/com/ComError.h"
 #include "platform/win32/Strings.h"
 
 namespace ZYT {
 
 namespace {
 
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
-  return text;
-}
+std::string Hex(HRESULT hr) { return HResultHex(hr); }
 
 std::string Number(long double v) {
   char text[64];

@@ -16,6 +16,7 @@
 
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Strings.h"
+#include "platform/win32/SysInfo.h"
 
 struct HRSRC__ {
   std::string type;
@@ -166,6 +167,19 @@ std::string DataFileModulePath(HMODULE module) {
 
 void FreeDataFileModule(HMODULE module) {
   delete reinterpret_cast<DataFile*>(reinterpret_cast<uintptr_t>(module) & ~uintptr_t(1));
+}
+
+std::u16string LoadModuleResourceText(const std::u16string& moduleFile, LPCWSTR type, LPCWSTR name) {
+  HMODULE module = LoadLibraryExW(moduleFile.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return {};
+  std::u16string text;
+  if (HRSRC resource = FindResourceW(module, name, type)) {
+    auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+    // The module's text resources are UTF-8, whatever the system code page.
+    if (bytes) text = Utf8ToWide(std::string_view(bytes, SizeofResource(module, resource)));
+  }
+  FreeLibrary(module);
+  return text;
 }
 
 }  // namespace ZYT

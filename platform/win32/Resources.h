@@ -40,4 +40,7 @@ HMODULE LoadDataFileModule(const std::string& posixPath);
 bool IsDataFileModule(HMODULE module);
 std::string DataFileModulePath(HMODULE module);
 void FreeDataFileModule(HMODULE module);
+// A resource of a module file as text (UTF-8 bytes widened); empty when the
+// module or the resource is missing.
+std::u16string LoadModuleResourceText(const std::u16string& moduleFile, LPCWSTR type, LPCWSTR name);
 }  // namespace ZYT

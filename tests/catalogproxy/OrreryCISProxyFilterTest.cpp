@@ -9,9 +9,9 @@
 
 #include "catalogproxy/OrreryCISProxyFilter.h"
 #include "framework/FilterInit.h"
-#include "framework/OrreryFilter.h"
 #include "framework/PersistentHandler.h"
 #include "framework/SettingsAccess.h"
+#include "interfaces/OrreryFilter.h"
 #include "platform/com/ClassFactory.h"
 #include "platform/com/ObjBase.h"
 #include "platform/indexer/Catalogs.h"

@@ -2,7 +2,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "catalogproxy/ProductServices.h"
+#include "interfaces/ProductServices.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComVariant.h"
 #include "platform/com/ObjBase.h"

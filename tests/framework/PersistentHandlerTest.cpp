@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/PersistentHandler.h"
-#include "framework/RegistryKey.h"
+#include "platform/win32/RegistryKey.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "filters/xml/SimpleFileFilter.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
+#include "interfaces/SimpleFileFilter.h"
 #include "module/FiltersModule.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjIdl.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "filters/xml/SimpleFileFilter.h"
+#include "interfaces/SimpleFileFilter.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjBase.h"
 #include "platform/win32/Strings.h"

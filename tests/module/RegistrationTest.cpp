@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "framework/RegistryKey.h"
 #include "module/FiltersModule.h"
-#include "platform/win32/RegistryFile.h"
-#include "platform/win32/RegistryStore.h"
-#include "platform/win32/SysInfo.h"
 #include "platform/com/ObjBase.h"
+#include "platform/win32/RegistryFile.h"
+#include "platform/win32/RegistryKey.h"
+#include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
+#include "platform/win32/SysInfo.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {

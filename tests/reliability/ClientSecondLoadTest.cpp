@@ -5,12 +5,12 @@
 
 #include <filesystem>
 
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ClassFactory.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Filter.h"
-#include "platform/com/ObjIdl.h"
 #include "platform/com/ObjBase.h"
+#include "platform/com/ObjIdl.h"
 #include "platform/win32/Strings.h"
 #include "tests/reliability/ClientHosts.h"
 

@@ -165,7 +165,8 @@ TEST_F(FilesFifoTest, DumpOfAFifoNamedLikeADocumentFailsPromptly) {
     ASSERT_FALSE(r.hung);
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("\\{\"file\":\"" + fifo +
-                                                   "\",\"error\":\"0x800(70005|41703)\",\"step\":\"(Load|Init)\"\\}\n")))
+                                                   "\",\"error\":\"0x800(70005|41703)\",\"step\":\"(Load|Init)\","
+                                                   "\"message\":\"[^\"]+\",\"cause\":\"is not a regular file \\(a FIFO\\)\"\\}\n")))
         << r.out;
   }
   // The catalog proxy reads a file's signature itself before its native filter runs.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "catalogproxy/ProductServices.h"
+#include "interfaces/ProductServices.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComVariant.h"
 #include "platform/com/ObjBase.h"

@@ -5,7 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/Guid.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/RegistryStore.h"

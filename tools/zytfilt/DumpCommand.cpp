@@ -82,13 +82,8 @@ bool ParseNumber(const std::string& text, ULONG& value) {
   return true;
 }
 
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
-  return text;
-}
-
-std::string Describe(HRESULT hr) { return Hex(hr) + " (" + ZYT::WideToUtf8(_com_error(hr).ErrorMessage()) + ")"; }
+std::string Hex(HRESULT hr) { return ZYT::HResultHex(hr); }
+std::string Describe(HRESULT hr) { return ZYT::DescribeHResult(hr); }
 
 const char* BreakName(CHUNK_BREAKTYPE type) {
   static const char* const names[] = {"no break", "end of word", "end of sentence", "end of paragraph",

@@ -6,15 +6,15 @@
 
 #include "framework/PathUtilities.h"
 #include "framework/PersistentHandler.h"
-#include "framework/RegistryKey.h"
 #include "framework/SettingsAccess.h"
-#include "platform/indexer/Catalogs.h"
-#include "platform/xml/XmlDocument.h"
 #include "platform/com/ComError.h"
+#include "platform/indexer/Catalogs.h"
 #include "platform/win32/Limits.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "platform/xml/XmlDocument.h"
 #include "tools/zytfilt/Commands.h"
 
 namespace {
@@ -33,18 +33,11 @@ const char kSetupUsage[] =
     "(named \"Orrery Local\") that covers your home folder, and records each file\n"
     "type's filter as the one the catalog proxy filter drives.\n";
 
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
-  return text;
-}
-
 // The code in words, then what the failing component described (the
 // settings file that is broken, and where).
 std::string Describe(HRESULT hr) {
-  std::string message = ZYT::WideToUtf8(_com_error(hr).ErrorMessage());
   std::string described = ZYT::WideToUtf8(ZYT::TakeErrorDescription());
-  return Hex(hr) + " (" + message + ")" + (described.empty() ? "" : ": " + described);
+  return ZYT::DescribeHResult(hr) + (described.empty() ? "" : ": " + described);
 }
 
 // Failures that lie with the registry file rather than with a module.

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/FilterInit.h"
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjBase.h"
 #include "platform/indexer/LoadIFilter.h"

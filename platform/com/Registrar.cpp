@@ -1,11 +1,11 @@
-#include "framework/Registrar.h"
+#include "platform/com/Registrar.h"
 
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
-#include "framework/RegistryKey.h"
 #include "platform/win32/RegistryFile.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/Strings.h"
 
 namespace ZYT {

@@ -1,7 +1,7 @@
 // The plug-in interface of simple filters: one chunk per call, text or value.
 #pragma once
 
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/OleAuto.h"
 
 struct SimpleChunk {

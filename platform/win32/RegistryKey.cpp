@@ -1,4 +1,4 @@
-#include "framework/RegistryKey.h"
+#include "platform/win32/RegistryKey.h"
 
 #include <new>
 #include <vector>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "framework/Registrar.h"
-#include "framework/RegistryKey.h"
+#include "platform/com/Registrar.h"
 #include "platform/win32/RegistryFile.h"
+#include "platform/win32/RegistryKey.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "framework/RegistryKey.h"
+#include "platform/win32/RegistryKey.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // it drives whether a thumbnail must be forced for the file.
 #pragma once
 
-#include "module/ClassIds.h"
+#include "interfaces/ClassIds.h"
 #include "platform/com/ObjIdl.h"
 
 struct IOrreryFilter : IUnknown {
