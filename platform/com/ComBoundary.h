@@ -14,6 +14,10 @@
 // went wrong), the caller names it; the error is still logged as above:
 //
 //   return ZYT::ComBoundary("GetValue", &m_log, ZYT::FailureAnswer{FILTER_E_NO_VALUES}, [&] { ... });
+//
+// A step whose failure its method handles itself (a fallback, a logged and
+// skipped lookup) runs in a boundary of its own and tests the HRESULT, so
+// that no method writes a catch of its own.
 #pragma once
 
 #include <source_location>
