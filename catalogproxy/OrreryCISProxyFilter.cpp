@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 #include "catalogproxy/AddressExpansion.h"
 #include "catalogproxy/ProxyText.h"
@@ -17,6 +19,7 @@
 #include "framework/SettingsAccess.h"
 #include "interfaces/OrreryFilter.h"
 #include "interfaces/ProductServices.h"
+#include "platform/com/ComBoundary.h"
 #include "platform/com/ComVariant.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/TaskAllocator.h"
@@ -87,68 +90,40 @@ bool Matches(const WatchedProperty& row, const FULLPROPSPEC& attribute) {
          (row.otherId != 0 && attribute.guidPropSet == row.otherSet && p.propid == row.otherId);
 }
 
-void ComCheck(HRESULT hr) {
-  if (FAILED(hr)) _com_issue_error(hr);
+bool IsKeywords(const FULLPROPSPEC& attribute) {
+  return attribute.guidPropSet == kSummarySet && attribute.psProperty.ulKind == PRSPEC_PROPID &&
+         attribute.psProperty.propid == kKeywordsId;
 }
 
-// What every proxy object shares, filled by the first one that needs it and
-// kept while the module lives (never destroyed: other modules' objects are
-// released in no defined order at process exit).
-struct ProcessState {
+// A value the native filter handed out, freed unless it goes on to the indexer.
+struct TaskPropVariantFree {
+  void operator()(PROPVARIANT* value) const {
+    PropVariantClear(value);
+    CoTaskMemFree(value);
+  }
+};
+using TaskPropVariant = std::unique_ptr<PROPVARIANT, TaskPropVariantFree>;
+
+// The content-type service every proxy object shares, created by the first
+// one that needs it and kept while the module lives (never released: other
+// modules' objects are released in no defined order at process exit).
+struct ContentTypeSlot {
   std::mutex lock;
-  std::unique_ptr<ZYT::XmlDocument> cisDocument;
-  ZYT::XmlNode cis;
-  bool fieldsListed = false;
-  bool hasMap = false;
-  std::vector<ZYT::XmlNode> indexedFields;
   ZYT::ComPtr<IContentTypeService> contentTypes;
 };
 
-ProcessState& Shared() {
-  static auto* state = new ProcessState;
-  return *state;
-}
-
-// The CIS element of the settings, loaded once per process.
-void LoadCisSettings() {
-  ProcessState& state = Shared();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (state.cis) return;
-  ZYT::CVariant answer;
-  ZYT::QuerySettings(u"//CIS", ZYT::OmittedArgument(), answer);
-  auto document = std::make_unique<ZYT::XmlDocument>();
-  if (!document->LoadXml(ZYT::WideToUtf8(answer.Text()))) return;  // asked again by the next object
-  state.cis = document->SelectSingleNode("CIS");
-  state.cisDocument = std::move(document);
-}
-
-// The indexed fields of the field-property-map; false when there is no map.
-bool IndexedFields(std::vector<ZYT::XmlNode>& fields) {
-  ProcessState& state = Shared();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (!state.fieldsListed && state.cis) {
-    ZYT::XmlNode map = state.cis.SelectSingleNode("field-property-map");
-    state.hasMap = static_cast<bool>(map);
-    if (map) state.indexedFields = map.SelectNodes("fields/field[@index=\"true\"]");
-    state.fieldsListed = true;
-  }
-  fields = state.indexedFields;
-  return state.hasMap;
-}
-
-ZYT::XmlNode CisSettings() {
-  ProcessState& state = Shared();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.cis;
+ContentTypeSlot& ContentTypes() {
+  static auto* slot = new ContentTypeSlot;
+  return *slot;
 }
 
 ZYT::ComPtr<IContentTypeService> ContentTypeService() {
-  ProcessState& state = Shared();
+  ContentTypeSlot& state = ContentTypes();
   std::lock_guard<std::mutex> guard(state.lock);
   if (!state.contentTypes) {
     ZYT::ComPtr<IContentTypeService> service;
-    ComCheck(CoCreateInstance(CLSID_ContentTypeService, nullptr, CLSCTX_ALL, IContentTypeService::iid,
-                              service.put_void()));
+    ZYT::ThrowIfFailed(CoCreateInstance(CLSID_ContentTypeService, nullptr, CLSCTX_ALL, IContentTypeService::iid,
+                                        service.put_void()));
     state.contentTypes = std::move(service);
   }
   return state.contentTypes;
@@ -167,43 +142,70 @@ long ParseDecimal(const std::string& text) { return std::strtol(text.c_str(), nu
 
 }  // namespace
 
+struct COrreryCISProxyFilter::CisSettings {
+  ZYT::XmlDocument document;  // owns every node below
+  ZYT::XmlNode cis;
+  bool hasMap = false;
+  std::vector<ZYT::XmlNode> indexedFields;  // fields/field[@index="true"] of the field-property-map
+};
+
+struct COrreryCISProxyFilter::SettingsSlot {
+  std::mutex lock;
+  std::shared_ptr<const CisSettings> settings;
+};
+
+COrreryCISProxyFilter::SettingsSlot& COrreryCISProxyFilter::Slot() {
+  // Never destroyed, like the content-type service.
+  static auto* slot = new SettingsSlot;
+  return *slot;
+}
+
+std::shared_ptr<const COrreryCISProxyFilter::CisSettings> COrreryCISProxyFilter::ProcessSettings() {
+  SettingsSlot& slot = Slot();
+  std::lock_guard<std::mutex> guard(slot.lock);
+  if (slot.settings) return slot.settings;
+  ZYT::CVariant answer;
+  ZYT::QuerySettings(u"//CIS", ZYT::OmittedArgument(), answer);
+  auto settings = std::make_shared<CisSettings>();
+  if (!settings->document.LoadXml(ZYT::WideToUtf8(answer.Text()))) return nullptr;
+  settings->cis = settings->document.SelectSingleNode("CIS");
+  if (!settings->cis) return nullptr;
+  if (ZYT::XmlNode map = settings->cis.SelectSingleNode("field-property-map")) {
+    settings->hasMap = true;
+    settings->indexedFields = map.SelectNodes("fields/field[@index=\"true\"]");
+  }
+  slot.settings = settings;
+  return settings;
+}
+
+void COrreryCISProxyFilter::ForgetProcessSettings() {
+  {
+    SettingsSlot& slot = Slot();
+    std::lock_guard<std::mutex> guard(slot.lock);
+    slot.settings.reset();
+  }
+  ContentTypeSlot& types = ContentTypes();
+  std::lock_guard<std::mutex> guard(types.lock);
+  types.contentTypes.Reset();
+}
+
 COrreryCISProxyFilter::COrreryCISProxyFilter() : m_log(u"FLT", true, true) {
   CLSIDFromString(u"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}", &m_productPropSet);
 }
 
-void COrreryCISProxyFilter::ResetProcessState() {
-  ProcessState& state = Shared();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.cis = ZYT::XmlNode();
-  state.fieldsListed = state.hasMap = false;
-  state.indexedFields.clear();
-  state.cisDocument.reset();
-  state.contentTypes.Reset();
-}
-
 HRESULT COrreryCISProxyFilter::FinalConstruct() {
   m_stopWatch.Start();
-  try {
+  return ZYT::ComBoundary("FinalConstruct", &m_log, [&] {
     m_debugFolder = ZYT::GetDebugFolder();
     m_log.SetFolder(FilterLogFolder(m_debugFolder));
-    m_log.CheckFolderOnce();
-    LoadCisSettings();
+    m_settings = ProcessSettings();
     m_log.Log(u"proxy filter final construct\n");
     return S_OK;
-  } catch (const _com_error& e) {
-    m_log.LogComError(e, kLabel, __LINE__);
-    return e.Error();
-  } catch (const ZYT::HResultException& e) {
-    m_log.LogComError(_com_error(e.Error()), kLabel, __LINE__);
-    return e.Error();
-  } catch (...) {
-    m_log.Log(u"FinalConstruct: unknown exception\n", kLabel, __LINE__);
-    return E_FAIL;
-  }
+  });
 }
 
 void COrreryCISProxyFilter::FinalRelease() noexcept {
-  try {
+  ZYT::ComBoundary("FinalRelease", &m_log, [&] {
     m_log.Log(u"proxy filter final release\n");
     m_stopWatch.Finish();
     std::time_t now = std::time(nullptr);
@@ -215,33 +217,44 @@ void COrreryCISProxyFilter::FinalRelease() noexcept {
     line << stamp << "," << m_filePath << "," << m_contentType << "," << m_stopWatch.TotalElapsed() << "\n";
     CSimpleLogger performance(u"indexer-performance.csv", false, false, m_debugFolder);
     performance.Write(line);
-  } catch (...) {
-    m_log.Log(u"FinalRelease: unknown exception\n");
-  }
+    return S_OK;
+  });
   m_spPersist.Reset();
   m_spIFilter.Reset();
   m_spFields.clear();
 }
 
 HRESULT COrreryCISProxyFilter::GetClassID(CLSID* pClassID) {
-  if (!pClassID) return E_POINTER;
-  *pClassID = CLSID_OrreryCISProxyFilter;
-  return S_OK;
+  return ZYT::ComBoundary("GetClassID", &m_log, [&] {
+    if (!pClassID) return E_POINTER;
+    *pClassID = CLSID_OrreryCISProxyFilter;
+    return S_OK;
+  });
+}
+
+HRESULT COrreryCISProxyFilter::IsDirty() {
+  return ZYT::ComBoundary("IsDirty", &m_log, [] { return E_FAIL; });
 }
 
 HRESULT COrreryCISProxyFilter::Save(LPCOLESTR pszFileName, BOOL fRemember) {
-  return m_spPersist ? m_spPersist->Save(pszFileName, fRemember) : E_FAIL;
+  return ZYT::ComBoundary("Save", &m_log,
+                          [&] { return m_spPersist ? m_spPersist->Save(pszFileName, fRemember) : E_FAIL; });
+}
+
+HRESULT COrreryCISProxyFilter::SaveCompleted(LPCOLESTR) {
+  return ZYT::ComBoundary("SaveCompleted", &m_log, [] { return S_OK; });
 }
 
 HRESULT COrreryCISProxyFilter::GetCurFile(LPOLESTR* ppszFileName) {
-  return m_spPersist ? m_spPersist->GetCurFile(ppszFileName) : E_FAIL;
+  return ZYT::ComBoundary("GetCurFile", &m_log,
+                          [&] { return m_spPersist ? m_spPersist->GetCurFile(ppszFileName) : E_FAIL; });
 }
 
 // ---------------------------------------------------------------------------
 // Loading
 
 HRESULT COrreryCISProxyFilter::Load(LPCOLESTR pszFileName, DWORD dwMode) {
-  try {
+  return ZYT::ComBoundary("Load", &m_log, [&] {
     m_catalogType = u"unknown";
     // A second Load on the same object starts from nothing known.
     m_contentType.clear();
@@ -263,34 +276,16 @@ HRESULT COrreryCISProxyFilter::Load(LPCOLESTR pszFileName, DWORD dwMode) {
       m_attachmentInfo.clear();
       if (ZYT::ToLower(extension) == u"eml") LoadAttachments();
     }
-    try {
-      CreateNativeFilter(ZYT::PersistentHandlerOfExtension(extension));
-    } catch (const _com_error&) {
-      try {
-        CreateNativeFilter(kNullHandler);
-      } catch (const _com_error& e) {
-        m_log.LogComError(e, kLabel, __LINE__);
-      }
-    }
+    // A handler without a filter of its own falls back on the null handler's.
+    HRESULT found = ZYT::ComBoundary(
+        "Load", nullptr, [&] { return CreateNativeFilter(ZYT::PersistentHandlerOfExtension(extension)); });
+    if (FAILED(found)) ZYT::ComBoundary("Load", &m_log, [&] { return CreateNativeFilter(kNullHandler); });
     HRESULT hr = m_spIFilter && m_spPersist ? m_spPersist->Load(pszFileName, dwMode) : E_INVALIDARG;
     ZYT::CLogStream s;
     s << "IPersistFile::Load ends with result: " << ZYT::Hex(hr) << "\n";
     m_log.Write(s);
     return hr;
-  } catch (const _com_error& e) {
-    ZYT::CLogStream s;
-    s << "IPersistFile::Load COM exception result: " << ZYT::Hex(e.Error()) << "\n";
-    m_log.Write(s);
-    return e.Error();
-  } catch (const ZYT::HResultException& e) {
-    ZYT::CLogStream s;
-    s << "IPersistFile::Load COM exception result: " << ZYT::Hex(e.Error()) << "\n";
-    m_log.Write(s);
-    return e.Error();
-  } catch (...) {
-    m_log.Log(u"IPersistFile::Load unspecified exception\n");
-    return E_FAIL;
-  }
+  });
 }
 
 void COrreryCISProxyFilter::LoadCatalogType() {
@@ -301,19 +296,21 @@ void COrreryCISProxyFilter::LoadCatalogType() {
 }
 
 void COrreryCISProxyFilter::LoadContentType(const std::u16string& extension) {
-  try {
+  HRESULT hr = ZYT::ComBoundary("Load", nullptr, [&] {
     ZYT::ComPtr<IContentTypeService> service = ContentTypeService();
     ZYT::CBstr ext(extension);
     BSTR type = nullptr;
-    ComCheck(service->ContentTypeOfExtension(ext.get(), &type));
+    ZYT::ThrowIfFailed(service->ContentTypeOfExtension(ext.get(), &type));
     m_contentType = TakeBstr(type);
     ZYT::CBstr typeArg(m_contentType);
     VARIANT_BOOL supported = VARIANT_FALSE;
-    ComCheck(service->IsSupported(typeArg.get(), &supported));
+    ZYT::ThrowIfFailed(service->IsSupported(typeArg.get(), &supported));
     m_contentTypeSupported = supported == VARIANT_TRUE;
-  } catch (const _com_error& e) {
+    return S_OK;
+  });
+  if (FAILED(hr)) {
     ZYT::CLogStream s;
-    s << "MimeType lookup error: " << m_filePath << " error: " << ZYT::Hex(e.Error()) << " skipping.\n";
+    s << "MimeType lookup error: " << m_filePath << " error: " << ZYT::Hex(hr) << " skipping.\n";
     m_log.Write(s);
     m_contentType = u"application/octet-stream";
     m_contentTypeSupported = false;
@@ -322,30 +319,23 @@ void COrreryCISProxyFilter::LoadContentType(const std::u16string& extension) {
 }
 
 void COrreryCISProxyFilter::LoadAttachments() {
-  try {
-    std::string bytes;
-    try {
-      bytes = ReadWholeFile(m_filePath);
-    } catch (const ZYT::HResultException& e) {
-      _com_issue_error(e.Error());
-    }
-    ZYT::MailAttachments attachments = ZYT::ParseMailAttachments(bytes);
+  // A message that cannot be read or parsed (or is too large to hold) is
+  // still filtered, without its attachment count.
+  HRESULT hr = ZYT::ComBoundary("Load", nullptr, [&] {
+    ZYT::MailAttachments attachments = ZYT::ParseMailAttachments(ReadWholeFile(m_filePath));
     m_numAttachments = attachments.count;
     m_attachmentInfo = attachments.names;
     m_log.Log(u"num-attachments: " + m_numAttachments + u" - attachment-info: " + m_attachmentInfo + u"\n");
-  } catch (const _com_error& e) {
+    return S_OK;
+  });
+  if (FAILED(hr)) {
     ZYT::CLogStream s;
-    s << "Email lookup error: " << m_filePath << " error: " << ZYT::Hex(e.Error()) << " skipping.\n";
-    m_log.Write(s);
-  } catch (const std::bad_alloc&) {
-    // A message too large to hold is still filtered, without its attachment count.
-    ZYT::CLogStream s;
-    s << "Email lookup error: " << m_filePath << " error: " << ZYT::Hex(E_OUTOFMEMORY) << " skipping.\n";
+    s << "Email lookup error: " << m_filePath << " error: " << ZYT::Hex(hr) << " skipping.\n";
     m_log.Write(s);
   }
 }
 
-void COrreryCISProxyFilter::CreateNativeFilter(const std::u16string& handler) {
+HRESULT COrreryCISProxyFilter::CreateNativeFilter(const std::u16string& handler) {
   if (m_log.Logging()) m_log.Log(u"Proxying an instance of" + handler + u"\n");
   m_spIFilter.Reset();
   m_spPersist.Reset();
@@ -354,8 +344,9 @@ void COrreryCISProxyFilter::CreateNativeFilter(const std::u16string& handler) {
   if (!m_spIFilter || !m_spPersist) {
     m_spIFilter.Reset();
     m_spPersist.Reset();
-    _com_issue_error(E_FAIL);
+    ZYT::ThrowHResult(E_FAIL);
   }
+  return S_OK;
 }
 
 // ---------------------------------------------------------------------------
@@ -363,7 +354,7 @@ void COrreryCISProxyFilter::CreateNativeFilter(const std::u16string& handler) {
 
 HRESULT COrreryCISProxyFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes,
                                     ULONG* pFlags) {
-  try {
+  return ZYT::ComBoundary("Init", &m_log, [&] {
     m_log.Log(u"Proxy Init called\n");
     if (!m_spIFilter) return E_FAIL;
     if (m_passThrough) return m_spIFilter->Init(grfFlags, cAttributes, aAttributes, pFlags);
@@ -387,106 +378,97 @@ HRESULT COrreryCISProxyFilter::Init(ULONG grfFlags, ULONG cAttributes, const FUL
     m_keywordsDone = false;
     for (auto& text : m_captured) text.clear();
     return hr;
-  } catch (const _com_error& e) {
-    m_log.LogComError(e, kLabel, __LINE__);
-    return e.Error();
-  } catch (...) {
-    m_log.Log(u"Init: unknown exception\n");
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT COrreryCISProxyFilter::GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) {
-  if (!m_spIFilter) return E_FAIL;
-  HRESULT hr = m_spIFilter->GetText(pcwcBuffer, awcBuffer);
-  if (!m_passThrough && hr != FILTER_E_NO_MORE_TEXT && hr != FILTER_E_NO_TEXT && SUCCEEDED(hr) && pcwcBuffer &&
-      awcBuffer && *pcwcBuffer != 0 && m_textStartLength < 320) {
-    size_t take = std::min<size_t>(*pcwcBuffer, 320 - m_textStartLength);
-    std::copy(awcBuffer, awcBuffer + take, m_textStart + m_textStartLength);
-    m_textStartLength += take;
-  }
-  return hr;
+  return ZYT::ComBoundary("GetText", &m_log, [&] {
+    if (!m_spIFilter) return E_FAIL;
+    HRESULT hr = m_spIFilter->GetText(pcwcBuffer, awcBuffer);
+    if (!m_passThrough && hr != FILTER_E_NO_MORE_TEXT && hr != FILTER_E_NO_TEXT && SUCCEEDED(hr) && pcwcBuffer &&
+        awcBuffer && *pcwcBuffer != 0 && m_textStartLength < 320) {
+      size_t take = std::min<size_t>(*pcwcBuffer, 320 - m_textStartLength);
+      std::copy(awcBuffer, awcBuffer + take, m_textStart + m_textStartLength);
+      m_textStartLength += take;
+    }
+    return hr;
+  });
 }
 
 HRESULT COrreryCISProxyFilter::BindRegion(FILTERREGION origPos, REFIID riid, void** ppunk) {
-  m_log.Log(u"Proxy BindRegion called\n");
-  return m_spIFilter ? m_spIFilter->BindRegion(origPos, riid, ppunk) : E_FAIL;
+  return ZYT::ComBoundary("BindRegion", &m_log, [&] {
+    m_log.Log(u"Proxy BindRegion called\n");
+    return m_spIFilter ? m_spIFilter->BindRegion(origPos, riid, ppunk) : E_FAIL;
+  });
 }
 
 // ---------------------------------------------------------------------------
 // GetChunk
 
 HRESULT COrreryCISProxyFilter::GetChunk(STAT_CHUNK* pStat) {
-  try {
-    if (!m_spIFilter) return E_FAIL;
-    if (m_passThrough) return m_spIFilter->GetChunk(pStat);
-    if (!pStat) return E_POINTER;
-    if (!m_nativeEnded) {
-      HRESULT hr = m_spIFilter->GetChunk(pStat);
-      if (hr != FILTER_E_END_OF_CHUNKS) {
-        if (SUCCEEDED(hr)) NoteNativeChunk(*pStat);
-        return hr;
-      }
-      m_log.Log(u"real filter returned end of chunks\n");
-      m_nativeEnded = true;
+  return ZYT::ComBoundary("GetChunk", &m_log, [&] { return ProxyGetChunk(pStat); });
+}
+
+HRESULT COrreryCISProxyFilter::ProxyGetChunk(STAT_CHUNK* pStat) {
+  if (!m_spIFilter) return E_FAIL;
+  if (m_passThrough) return m_spIFilter->GetChunk(pStat);
+  if (!pStat) return E_POINTER;
+  if (!m_nativeEnded) {
+    HRESULT hr = m_spIFilter->GetChunk(pStat);
+    if (hr != FILTER_E_END_OF_CHUNKS) {
+      if (SUCCEEDED(hr)) NoteNativeChunk(*pStat);
+      return hr;
     }
-    if (m_applyIndexAttributes && !m_customFieldsDone) {
-      if (!m_fieldsPrepared) PrepareFieldChunks();
-      if (!m_customFieldsDone && m_nextField >= m_spFields.size()) {
-        m_propid = -1;
-        m_customFieldsDone = true;
-        m_spFields.clear();
-      }
-      if (!m_customFieldsDone) {
-        const ZYT::XmlNode& field = m_spFields[m_nextField++];
-        GUID set = m_productPropSet;
-        if (field.HasAttribute("property-set") &&
-            FAILED(CLSIDFromString(Text(field.Attribute("property-set")).c_str(), &set))) {
-          set = GUID{};
-        }
-        m_fieldPropSet = set;
-        m_propid = ParseDecimal(field.Attribute("property-id"));
-        STAT_CHUNK chunk{};
-        chunk.attribute.guidPropSet = set;
-        chunk.attribute.psProperty.ulKind = PRSPEC_PROPID;
-        chunk.attribute.psProperty.propid = static_cast<PROPID>(m_propid);
-        chunk.flags = CHUNK_VALUE;
-        chunk.breakType = CHUNK_EOS;
-        m_chunkKind = 2;
-        if (m_log.Logging()) {
-          ZYT::CLogStream s;
-          s << "Proxy Chunk: Value m_propid=" << m_propid << "\n";
-          m_log.Write(s);
-        }
-        *pStat = chunk;
-        FinishOwnChunk(pStat);
-        return S_OK;
-      }
-    }
-    if (m_keywordsDone) {
-      m_log.Log(u"proxy returning end of chunks\n");
-      return FILTER_E_END_OF_CHUNKS;
-    }
-    STAT_CHUNK chunk{};
-    chunk.attribute.guidPropSet = kSummarySet;
-    chunk.attribute.psProperty.ulKind = PRSPEC_PROPID;
-    chunk.attribute.psProperty.propid = kKeywordsId;
-    chunk.flags = CHUNK_VALUE;
-    chunk.breakType = CHUNK_EOS;
-    m_chunkKind = 2;
-    *pStat = chunk;
-    FinishOwnChunk(pStat);
-    return S_OK;
-  } catch (const _com_error& e) {
-    m_log.LogComError(e, kLabel, __LINE__);
-    return e.Error();
-  } catch (const std::bad_alloc&) {
-    m_log.Log(u"GetChunk: unknown exception\n");
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    m_log.Log(u"GetChunk: unknown exception\n");
-    return E_FAIL;
+    m_log.Log(u"real filter returned end of chunks\n");
+    m_nativeEnded = true;
   }
+  if (m_applyIndexAttributes && !m_customFieldsDone) {
+    if (!m_fieldsPrepared) PrepareFieldChunks();
+    if (!m_customFieldsDone && m_nextField >= m_spFields.size()) {
+      m_propid = -1;
+      m_customFieldsDone = true;
+      m_spFields.clear();
+    }
+    if (!m_customFieldsDone) {
+      const ZYT::XmlNode& field = m_spFields[m_nextField++];
+      GUID set = m_productPropSet;
+      if (field.HasAttribute("property-set") &&
+          FAILED(CLSIDFromString(Text(field.Attribute("property-set")).c_str(), &set))) {
+        set = GUID{};
+      }
+      m_fieldPropSet = set;
+      m_propid = ParseDecimal(field.Attribute("property-id"));
+      STAT_CHUNK chunk{};
+      chunk.attribute.guidPropSet = set;
+      chunk.attribute.psProperty.ulKind = PRSPEC_PROPID;
+      chunk.attribute.psProperty.propid = static_cast<PROPID>(m_propid);
+      chunk.flags = CHUNK_VALUE;
+      chunk.breakType = CHUNK_EOS;
+      m_chunkKind = 2;
+      if (m_log.Logging()) {
+        ZYT::CLogStream s;
+        s << "Proxy Chunk: Value m_propid=" << m_propid << "\n";
+        m_log.Write(s);
+      }
+      *pStat = chunk;
+      FinishOwnChunk(pStat);
+      return S_OK;
+    }
+  }
+  if (m_keywordsDone) {
+    m_log.Log(u"proxy returning end of chunks\n");
+    return FILTER_E_END_OF_CHUNKS;
+  }
+  STAT_CHUNK chunk{};
+  chunk.attribute.guidPropSet = kSummarySet;
+  chunk.attribute.psProperty.ulKind = PRSPEC_PROPID;
+  chunk.attribute.psProperty.propid = kKeywordsId;
+  chunk.flags = CHUNK_VALUE;
+  chunk.breakType = CHUNK_EOS;
+  m_chunkKind = 2;
+  *pStat = chunk;
+  FinishOwnChunk(pStat);
+  return S_OK;
 }
 
 void COrreryCISProxyFilter::NoteNativeChunk(const STAT_CHUNK& chunk) {
@@ -517,32 +499,29 @@ void COrreryCISProxyFilter::NoteNativeChunk(const STAT_CHUNK& chunk) {
 // its keywords, and the indexer is not failed on every later call.
 void COrreryCISProxyFilter::PrepareFieldChunks() {
   m_fieldsPrepared = true;
-  try {
+  HRESULT hr = ZYT::ComBoundary("GetChunk", &m_log, [&] {
     ZYT::ComPtr<IThumbnailService> thumbnails;
-    ComCheck(CoCreateInstance(CLSID_ThumbnailService, nullptr, CLSCTX_ALL, IThumbnailService::iid,
-                              thumbnails.put_void()));
+    ZYT::ThrowIfFailed(CoCreateInstance(CLSID_ThumbnailService, nullptr, CLSCTX_ALL, IThumbnailService::iid,
+                                        thumbnails.put_void()));
     BOOL force = TRUE;
     ZYT::ComPtr<IOrreryFilter> orrery;
     if (SUCCEEDED(m_spIFilter.As(orrery))) {
       m_log.Log(u"calling forceThumbnail\n");
-      ComCheck(orrery->forceThumbnail(&force));
+      ZYT::ThrowIfFailed(orrery->forceThumbnail(&force));
     }
     m_log.Log(force ? u"Force Thumbnail was TRUE\n" : u"Force Thumbnail was FALSE\n");
     ZYT::CBstr path(m_filePath), type(m_catalogType);
     BSTR itemId = nullptr;
-    ComCheck(thumbnails->ItemId(path.get(), type.get(), force ? 1 : 0, &itemId));
+    ZYT::ThrowIfFailed(thumbnails->ItemId(path.get(), type.get(), force ? 1 : 0, &itemId));
     m_captured[kItemId] = TakeBstr(itemId);
-  } catch (const _com_error& e) {
-    m_log.LogComError(e, kLabel, __LINE__);
+    if (m_settings && m_settings->hasMap) m_spFields = m_settings->indexedFields;
+    return S_OK;
+  });
+  if (FAILED(hr) || m_spFields.empty()) {
     m_propid = -1;
     m_customFieldsDone = true;
-    return;
-  }
-  bool hasMap = IndexedFields(m_spFields);
-  if (!hasMap || m_spFields.empty()) {
-    m_propid = -1;
-    m_customFieldsDone = true;
-    m_log.Log(u"Proxy Chunk: No more values\n");
+    m_spFields.clear();
+    if (SUCCEEDED(hr)) m_log.Log(u"Proxy Chunk: No more values\n");
   }
 }
 
@@ -560,66 +539,49 @@ void COrreryCISProxyFilter::FinishOwnChunk(STAT_CHUNK* pStat) {
 // ---------------------------------------------------------------------------
 // GetValue
 
+// Whatever goes wrong while a value is captured or made, the indexer is told
+// the chunk has no value; the cause is in the log.
 HRESULT COrreryCISProxyFilter::GetValue(PROPVARIANT** ppPropValue) {
-  if (!m_spIFilter) return E_FAIL;
-  if (m_passThrough) return m_spIFilter->GetValue(ppPropValue);
-  if (!ppPropValue) return E_POINTER;
-  if (!m_nativeEnded) {
-    HRESULT hr = m_spIFilter->GetValue(ppPropValue);
-    if (FAILED(hr) || !*ppPropValue) return hr;
-    try {
-      CaptureWatchedValue(**ppPropValue);
-    } catch (const _com_error& e) {
-      m_log.LogComError(e, kLabel, __LINE__);
-    } catch (...) {
-      m_log.Log(u"GetValue: unknown exception\n");
-    }
-    const FULLPROPSPEC& attribute = m_chunk.attribute;
-    if (attribute.guidPropSet == kSummarySet && attribute.psProperty.ulKind == PRSPEC_PROPID &&
-        attribute.psProperty.propid == kKeywordsId) {
-      HRESULT merged = MergeKeywords(*ppPropValue);
-      if (FAILED(merged)) {
-        PropVariantClear(*ppPropValue);
-        CoTaskMemFree(*ppPropValue);
-        *ppPropValue = nullptr;
-        return FILTER_E_NO_MORE_VALUES;
-      }
-    }
-    return hr;
-  }
-  *ppPropValue = nullptr;
-  try {
-    if (IsFieldChunkCurrent()) {
-      HRESULT hr = FieldValue(ppPropValue);
-      m_propid = -1;
-      return hr;
-    }
-    bool keywordsChunk = m_chunkKind == 2 && m_chunk.attribute.guidPropSet == kSummarySet &&
-                         m_chunk.attribute.psProperty.propid == kKeywordsId;
-    if (keywordsChunk && !m_keywordsDone) {
-      std::u16string keywords = Keywords();
-      HRESULT hr = ZYT::NewStringPropVariant(keywords, ppPropValue);
-      if (FAILED(hr)) {
-        m_log.LogComError(_com_error(hr), kLabel, __LINE__);
-        return FILTER_E_NO_MORE_VALUES;
-      }
-      if (m_log.Logging()) m_log.Log(u"emitting Orrery keywords '" + keywords + u"'\n");
-      m_keywordsDone = true;
+  return ZYT::ComBoundary("GetValue", &m_log, ZYT::FailureAnswer{FILTER_E_NO_VALUES}, [&] {
+    if (!m_spIFilter) return E_FAIL;
+    if (m_passThrough) return m_spIFilter->GetValue(ppPropValue);
+    if (!ppPropValue) return E_POINTER;
+    if (!m_nativeEnded) return NativeValue(ppPropValue);
+    *ppPropValue = nullptr;
+    return OwnValue(ppPropValue);
+  });
+}
+
+HRESULT COrreryCISProxyFilter::NativeValue(PROPVARIANT** ppPropValue) {
+  HRESULT hr = m_spIFilter->GetValue(ppPropValue);
+  if (FAILED(hr) || !*ppPropValue) return hr;
+  // The native value reaches the indexer only when nothing below fails.
+  TaskPropVariant value(std::exchange(*ppPropValue, nullptr));
+  CaptureWatchedValue(*value);
+  if (IsKeywords(m_chunk.attribute)) {
+    HRESULT merged = ZYT::ComBoundary("GetValue", &m_log, ZYT::FailureAnswer{FILTER_E_NO_MORE_VALUES}, [&] {
+      MergeKeywords(*value);
       return S_OK;
-    }
-    // The value of an own chunk has been given: its next value is "no more".
-    if (m_chunkKind == 2) {
-      m_chunkKind = -1;
-      return FILTER_E_NO_MORE_VALUES;
-    }
-    return FILTER_E_NO_VALUES;
-  } catch (const _com_error& e) {
-    m_log.LogComError(e, kLabel, __LINE__);
-    return FILTER_E_NO_VALUES;
-  } catch (...) {
-    m_log.Log(u"GetValue: unknown exception\n");
-    return FILTER_E_NO_VALUES;
+    });
+    if (FAILED(merged)) return merged;
   }
+  *ppPropValue = value.release();
+  return hr;
+}
+
+HRESULT COrreryCISProxyFilter::OwnValue(PROPVARIANT** ppPropValue) {
+  if (IsFieldChunkCurrent()) return FieldValue(std::exchange(m_propid, -1), ppPropValue);
+  if (m_chunkKind == 2 && IsKeywords(m_chunk.attribute) && !m_keywordsDone) {
+    return ZYT::ComBoundary("GetValue", &m_log, ZYT::FailureAnswer{FILTER_E_NO_MORE_VALUES},
+                            [&] { return KeywordsValue(ppPropValue); });
+  }
+  // A second value of the keywords chunk: "no more" only while the own chunks
+  // are those of an Init that applies the index attributes.
+  if (m_applyIndexAttributes && m_customFieldsDone && m_chunkKind == 2) {
+    m_chunkKind = -1;
+    return FILTER_E_NO_MORE_VALUES;
+  }
+  return FILTER_E_NO_VALUES;
 }
 
 void COrreryCISProxyFilter::CaptureWatchedValue(const PROPVARIANT& value) {
@@ -644,45 +606,54 @@ void COrreryCISProxyFilter::CaptureWatchedValue(const PROPVARIANT& value) {
   }
 }
 
-HRESULT COrreryCISProxyFilter::MergeKeywords(PROPVARIANT* value) {
+void COrreryCISProxyFilter::MergeKeywords(PROPVARIANT& value) {
   // Native keywords of another type are left as they are, and the file's own
   // keywords then follow in a chunk of their own.
-  if (value->vt != VT_LPWSTR) return S_OK;
+  if (value.vt != VT_LPWSTR) return;
   std::u16string keywords = Keywords();
   if (!keywords.empty()) {
-    std::u16string native = value->pwszVal ? value->pwszVal : u"";
+    std::u16string native = value.pwszVal ? value.pwszVal : u"";
     m_log.Log(u"appending Orrery keywords '" + keywords + u"' to filter keywords '" + native + u"'\n");
     LPWSTR merged = ZYT::CoTaskStrDup(keywords + u" " + native);
-    if (!merged) {
-      m_log.LogComError(_com_error(E_OUTOFMEMORY), kLabel, __LINE__);
-      return E_OUTOFMEMORY;
-    }
-    PropVariantClear(value);
-    value->vt = VT_LPWSTR;
-    value->pwszVal = merged;
+    if (!merged) ZYT::ThrowHResult(E_OUTOFMEMORY);
+    PropVariantClear(&value);
+    value.vt = VT_LPWSTR;
+    value.pwszVal = merged;
   }
+  m_keywordsDone = true;
+}
+
+// Each value is made last, once nothing can fail after it: the caller's
+// pointer is set only on success.
+HRESULT COrreryCISProxyFilter::KeywordsValue(PROPVARIANT** ppPropValue) {
+  std::u16string keywords = Keywords();
+  std::u16string entry = m_log.Logging() ? u"emitting Orrery keywords '" + keywords + u"'\n" : std::u16string();
+  ZYT::ThrowIfFailed(ZYT::NewStringPropVariant(keywords, ppPropValue));
+  if (!entry.empty()) m_log.Log(entry);
   m_keywordsDone = true;
   return S_OK;
 }
 
-HRESULT COrreryCISProxyFilter::FieldValue(PROPVARIANT** ppPropValue) {
-  if (m_propid == -1) return FILTER_E_NO_MORE_VALUES;
-  return m_fieldPropSet == m_productPropSet ? ProductFieldValue(ppPropValue) : CustomFieldValue(ppPropValue);
+HRESULT COrreryCISProxyFilter::FieldValue(long propid, PROPVARIANT** ppPropValue) {
+  if (propid == -1) return FILTER_E_NO_MORE_VALUES;
+  return m_fieldPropSet == m_productPropSet ? ProductFieldValue(propid, ppPropValue)
+                                            : CustomFieldValue(propid, ppPropValue);
 }
 
-HRESULT COrreryCISProxyFilter::ProductFieldValue(PROPVARIANT** ppPropValue) {
+HRESULT COrreryCISProxyFilter::ProductFieldValue(long propid, PROPVARIANT** ppPropValue) {
   std::u16string text;
   const char16_t* label = nullptr;
-  switch (m_propid) {
+  switch (propid) {
     case 2: {
+      std::u16string entry =
+          std::u16string(u"emit value for property 'supported': ") + (m_contentTypeSupported ? u"1" : u"0") + u"\n";
       auto* value = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
-      if (!value) _com_issue_error(E_OUTOFMEMORY);
+      if (!value) ZYT::ThrowHResult(E_OUTOFMEMORY);
       PropVariantInit(value);
       value->vt = VT_BOOL;
       value->boolVal = m_contentTypeSupported ? 1 : 0;  // 1, as the catalog's column expects, not VARIANT_TRUE
       *ppPropValue = value;
-      m_log.Log(std::u16string(u"emit value for property 'supported': ") + (m_contentTypeSupported ? u"1" : u"0") +
-                u"\n");
+      m_log.Log(entry);
       return S_OK;
     }
     case 3: text = m_contentType; label = u"emit value for property content-type: "; break;
@@ -711,55 +682,59 @@ HRESULT COrreryCISProxyFilter::ProductFieldValue(PROPVARIANT** ppPropValue) {
       break;
     default: return FILTER_E_NO_MORE_VALUES;
   }
-  ComCheck(ZYT::NewStringPropVariant(text, ppPropValue));
-  if (m_log.Logging()) m_log.Log(label + text + u"\n");
+  std::u16string entry = m_log.Logging() ? label + text + u"\n" : std::u16string();
+  ZYT::ThrowIfFailed(ZYT::NewStringPropVariant(text, ppPropValue));
+  if (!entry.empty()) m_log.Log(entry);
   return S_OK;
 }
 
-HRESULT COrreryCISProxyFilter::CustomFieldValue(PROPVARIANT** ppPropValue) {
+HRESULT COrreryCISProxyFilter::CustomFieldValue(long propid, PROPVARIANT** ppPropValue) {
   ZYT::XmlNode field;
-  if (ZYT::XmlNode cis = CisSettings()) {
-    std::string xpath = "//field-property-map/fields/field[@property-id='" + std::to_string(m_propid) +
+  if (m_settings) {
+    std::string xpath = "//field-property-map/fields/field[@property-id='" + std::to_string(propid) +
                         "' and @property-set='" + ZYT::WideToUtf8(ZYT::GuidToString(m_fieldPropSet)) + "']";
-    field = cis.SelectSingleNode(xpath);
+    field = m_settings->cis.SelectSingleNode(xpath);
   }
   std::u16string value = field ? Text(field.Attribute("value")) : std::u16string();
-  ComCheck(ZYT::NewStringPropVariant(value, ppPropValue));
-  std::u16string attribute = field ? Text(field.Attribute("attribute")) : u"Unknown custom field?";
-  m_log.Log(u"emit value for CUSTOM property: " + attribute + u" [" + value + u"]\n");
+  std::u16string entry = u"emit value for CUSTOM property: " +
+                         (field ? Text(field.Attribute("attribute")) : u"Unknown custom field?") + u" [" + value +
+                         u"]\n";
+  ZYT::ThrowIfFailed(ZYT::NewStringPropVariant(value, ppPropValue));
+  m_log.Log(entry);
   m_log.Log(u"processed a custom property.\n");
   return S_OK;
 }
 
-// The summary-information keywords of a compound file. Only compound files
-// can have them, so no other file is copied or read beyond its signature;
-// the copy keeps the indexed file out of reach of the storage reader.
+// The summary-information keywords of a compound file, read once per object;
+// empty when the file has none or they cannot be read (the cause is logged).
 std::u16string COrreryCISProxyFilter::Keywords() {
   if (m_keywordsRead) return m_keywords;
   m_keywordsRead = true;
-  try {
-    {
-      ZYT::CAutoHandle file(
-          CreateFileW(m_loadFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-      if (!file.IsValid()) return m_keywords;
-      char signature[8];
-      DWORD read = 0;
-      if (!ReadFile(file.get(), signature, sizeof signature, &read, nullptr) ||
-          !ZYT::IsCompoundFileSignature(std::string_view(signature, read)))
-        return m_keywords;
-    }
-    ZYT::CAutoFile copy(ZYT::MakeUniqueTempPath({}, u"tmp", u"qhk"));
-    if (copy.Path().empty() || !CopyFileW(m_loadFilePath.c_str(), copy.Path().c_str(), FALSE)) {
-      m_log.LogWin32Failure(u"CopyFile", kLabel, __LINE__);
-      return m_keywords;
-    }
-    std::u16string keywords;
-    HRESULT hr = ZYT::ReadSummaryKeywords(ZYT::ToPosixPath(copy.Path().c_str()), keywords);
-    ComCheck(hr);
-    m_keywords = keywords;
-  } catch (const _com_error& e) {
-    m_log.LogComError(e, kLabel, __LINE__);
-    m_keywords.clear();
-  }
+  std::u16string keywords;
+  if (SUCCEEDED(ZYT::ComBoundary("GetValue", &m_log, [&] { return ReadKeywords(keywords); })))
+    m_keywords = std::move(keywords);
   return m_keywords;
+}
+
+// Only compound files can have keywords, so no other file is copied or read
+// beyond its signature; the copy keeps the indexed file out of reach of the
+// storage reader.
+HRESULT COrreryCISProxyFilter::ReadKeywords(std::u16string& keywords) {
+  {
+    ZYT::CAutoHandle file(
+        CreateFileW(m_loadFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid()) return S_OK;
+    char signature[8];
+    DWORD read = 0;
+    if (!ReadFile(file.get(), signature, sizeof signature, &read, nullptr) ||
+        !ZYT::IsCompoundFileSignature(std::string_view(signature, read)))
+      return S_OK;
+  }
+  ZYT::CAutoFile copy(ZYT::MakeUniqueTempPath({}, u"tmp", u"qhk"));
+  if (copy.Path().empty() || !CopyFileW(m_loadFilePath.c_str(), copy.Path().c_str(), FALSE)) {
+    m_log.LogWin32Failure(u"CopyFile", kLabel, __LINE__);
+    return S_OK;
+  }
+  ZYT::ThrowIfFailed(ZYT::ReadSummaryKeywords(ZYT::ToPosixPath(copy.Path().c_str()), keywords));
+  return S_OK;
 }

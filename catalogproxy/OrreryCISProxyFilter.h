@@ -7,6 +7,7 @@
 // "indexer-performance.csv" in the debug folder.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,35 +54,50 @@ class COrreryCISProxyFilter : public ZYT::CComObjectRoot,
   HRESULT BindRegion(FILTERREGION origPos, REFIID riid, void** ppunk) override;
   // IPersistFile
   HRESULT GetClassID(CLSID* pClassID) override;
-  HRESULT IsDirty() override { return E_FAIL; }
+  HRESULT IsDirty() override;
   HRESULT Load(LPCOLESTR pszFileName, DWORD dwMode) override;
   HRESULT Save(LPCOLESTR pszFileName, BOOL fRemember) override;
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
+  HRESULT SaveCompleted(LPCOLESTR pszFileName) override;
   HRESULT GetCurFile(LPOLESTR* ppszFileName) override;
-
-  // Forgets the process-wide settings and content-type service, so that the
-  // next object reads them again (the settings change between tests).
-  static void ResetProcessState();
 
   static constexpr int kWatchedCount = 18;
 
  private:
+  // The process reads the CIS settings once for the module's life; only a
+  // test, which changes the settings between cases in one process, may make
+  // it read them again, through this friend. Objects alive keep the copy they
+  // took at construction.
+  friend class CCatalogProxyTestHook;
+  static void ForgetProcessSettings();
+
+  // The CIS element as the process read it, shared by the objects that took it.
+  struct CisSettings;
+  struct SettingsSlot;
+  static SettingsSlot& Slot();
+  // The process's settings, read by the first object that asks; null when
+  // they cannot be read (the next object asks again).
+  static std::shared_ptr<const CisSettings> ProcessSettings();
   enum Captured { kSubject, kCharacterization, kDocTitle, kPath, kTo, kFrom, kCc, kItemId, kSummary, kTitle,
                   kFileAttributes, kCapturedCount };
 
   void LoadCatalogType();
   void LoadContentType(const std::u16string& extension);
   void LoadAttachments();
-  void CreateNativeFilter(const std::u16string& handler);
+  HRESULT CreateNativeFilter(const std::u16string& handler);
+  HRESULT ProxyGetChunk(STAT_CHUNK* pStat);
   void NoteNativeChunk(const STAT_CHUNK& chunk);
+  HRESULT NativeValue(PROPVARIANT** ppPropValue);
+  HRESULT OwnValue(PROPVARIANT** ppPropValue);
   void CaptureWatchedValue(const PROPVARIANT& value);
-  HRESULT MergeKeywords(PROPVARIANT* value);
+  void MergeKeywords(PROPVARIANT& value);
+  HRESULT KeywordsValue(PROPVARIANT** ppPropValue);
   void PrepareFieldChunks();
   void FinishOwnChunk(STAT_CHUNK* pStat);
-  HRESULT FieldValue(PROPVARIANT** ppPropValue);
-  HRESULT ProductFieldValue(PROPVARIANT** ppPropValue);
-  HRESULT CustomFieldValue(PROPVARIANT** ppPropValue);
+  HRESULT FieldValue(long propid, PROPVARIANT** ppPropValue);
+  HRESULT ProductFieldValue(long propid, PROPVARIANT** ppPropValue);
+  HRESULT CustomFieldValue(long propid, PROPVARIANT** ppPropValue);
   std::u16string Keywords();
+  HRESULT ReadKeywords(std::u16string& keywords);
   bool IsFieldChunkCurrent() const { return m_applyIndexAttributes && !m_customFieldsDone && m_chunkKind == 2; }
 
   GUID m_productPropSet{};
@@ -101,13 +117,14 @@ class COrreryCISProxyFilter : public ZYT::CComObjectRoot,
   CSimpleLogger m_log;
   CStopWatch m_stopWatch;
   std::u16string m_debugFolder;  // read once: the log and the performance table both live there
+  std::shared_ptr<const CisSettings> m_settings;  // null when the settings could not be read
 
   bool m_nativeEnded = false;
   bool m_applyIndexAttributes = false;
   bool m_customFieldsDone = false;
   bool m_keywordsDone = false;
   bool m_fieldsPrepared = false;
-  std::vector<ZYT::XmlNode> m_spFields;
+  std::vector<ZYT::XmlNode> m_spFields;  // nodes of m_settings, which keeps them alive
   size_t m_nextField = 0;
   int m_chunkKind = -1;
   long m_propid = -1;

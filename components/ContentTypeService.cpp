@@ -136,13 +136,12 @@ bool Matches(const std::u16string& pattern, const std::u16string& type) {
 
 std::u16string LookUpContentType(const std::u16string& ext) {
   std::u16string type;
-  if (!ext.empty()) {
-    type = ZYT::CRegistryKey(HKEY_LOCAL_MACHINE, kUserTypesKey, KEY_READ).GetStringValue(ext);
-    ZYT::CRegistryKey classes(HKEY_CLASSES_ROOT, u"." + ext, KEY_READ);
-    if (type.empty()) type = classes.GetStringValue(u"Content Type");
-    if (type.empty()) type = classes.GetStringValue(u"content-type");
-    if (type.empty()) type = MimeGlobs::Instance().TypeOf(ext);
-  }
+  if (!ext.empty()) type = ZYT::CRegistryKey(HKEY_LOCAL_MACHINE, kUserTypesKey, KEY_READ).GetStringValue(ext);
+  // A name without an extension has its key "." like any other.
+  ZYT::CRegistryKey classes(HKEY_CLASSES_ROOT, u"." + ext, KEY_READ);
+  if (type.empty()) type = classes.GetStringValue(u"Content Type");
+  if (type.empty()) type = classes.GetStringValue(u"content-type");
+  if (type.empty() && !ext.empty()) type = MimeGlobs::Instance().TypeOf(ext);
   return type.empty() ? u"application/octet-stream" : type;
 }
 

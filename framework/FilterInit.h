@@ -14,8 +14,10 @@ struct FilterInitFlags {
 
 // Reads grfFlags and the attribute list: both flags end false exactly when
 // the list names PSGUID_STORAGE/PID_STG_CONTENTS. E_INVALIDARG for a count
-// without an array (flags then unchanged). When log is given, each decision
-// is written to it as an entry of its own.
+// without an array (flags then unchanged). When log is given and its folder
+// exists, each decision is written to it as an entry of its own; otherwise no
+// entry is composed. An attribute's name is read only when its kind is
+// PRSPEC_LPWSTR.
 HRESULT InterpretFilterInit(ULONG grfFlags, ULONG cAttributes, const FULLPROPSPEC* aAttributes,
                             FilterInitFlags& flags, CSimpleLogger* log = nullptr);
 

@@ -33,7 +33,7 @@ std::u16string LookUpHandler(const std::u16string& ext) {
 }  // namespace
 
 std::u16string PersistentHandlerOfExtension(const std::u16string& extension) {
-  if (extension.empty() || extension == u".") return {};
+  // A name without an extension has its handler under "." like any other.
   static auto* cache = new StampedCache<std::u16string, std::u16string>;
   std::u16string ext = ToLower(Dotted(extension));
   return cache->Get(ext, [&] { return LookUpHandler(ext); });

@@ -1,5 +1,7 @@
 #include "framework/SimpleLogger.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -22,7 +24,8 @@ void CSimpleLogger::SetFolder(const std::u16string& folder) {
   ZYT::Mutex lock(m_lock);
   m_folder = folder;
   m_currentFile.clear();
-  m_folderState = FolderState::kUnknown;
+  m_posixFolder.clear();
+  m_folderMapped = false;
 }
 
 void CSimpleLogger::Write(ZYT::CLogStream& stream, const char* label, int line) {
@@ -52,10 +55,13 @@ void CSimpleLogger::LogWin32Failure(const std::u16string& what, const char* labe
 }
 
 bool CSimpleLogger::FolderPresent() {
-  if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
-  if (m_folderState == FolderState::kUnknown || !m_checkFolderOnce)
-    m_folderState = ZYT::IsDirectory(m_folder) ? FolderState::kPresent : FolderState::kMissing;
-  return m_folderState == FolderState::kPresent;
+  if (!m_folderMapped) {
+    if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
+    m_posixFolder = m_folder.empty() ? std::string() : ZYT::ToPosixPath(m_folder.c_str());
+    m_folderMapped = true;
+  }
+  struct stat st;
+  return !m_posixFolder.empty() && stat(m_posixFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool CSimpleLogger::Logging() {

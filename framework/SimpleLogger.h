@@ -18,11 +18,9 @@ class CSimpleLogger : public ZYT::IErrorLog {
 
   // Empties the current file, so that the next entry chooses its file anew.
   void SetFolder(const std::u16string& folder);
-  // Whether the folder exists is looked at once, at the first entry, and not
-  // for every entry: for a logger that lives as long as one file's filtering.
-  void CheckFolderOnce() { m_checkFolderOnce = true; }
   // Whether an entry would be written now, so that callers can skip building
-  // entries that nobody reads.
+  // entries that nobody reads. The folder is looked at again for every entry
+  // (one stat), so that creating it switches logging on at the next entry.
   bool Logging();
   // Writes the stream's text as one entry and empties the stream, whether or
   // not logging is on. label: a source file name; only the part after its
@@ -46,7 +44,9 @@ class CSimpleLogger : public ZYT::IErrorLog {
   std::u16string m_folder;
   std::u16string m_currentFile;
   bool m_timeStamps;
-  bool m_checkFolderOnce = false;
-  enum class FolderState { kUnknown, kPresent, kMissing } m_folderState = FolderState::kUnknown;
+  // m_folder as a POSIX path, mapped once per folder: the mapping may read
+  // the registry's drive table, the stat per entry does not.
+  std::string m_posixFolder;
+  bool m_folderMapped = false;
   ZYT::CriticalSection m_lock;
 };

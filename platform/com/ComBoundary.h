@@ -8,6 +8,16 @@
 // bad_alloc becomes E_OUTOFMEMORY, _com_error and HResultException their
 // HRESULT, a thrown HRESULT value itself, anything else E_FAIL; each is
 // reported to the object's error log with the file and line it came from.
+//
+// Where the protocol fixes one answer for every failure of a method
+// (IFilter::GetValue of the catalog proxy answers FILTER_E_NO_VALUES whatever
+// went wrong), the caller names it; the error is still logged as above:
+//
+//   return ZYT::ComBoundary("GetValue", &m_log, ZYT::FailureAnswer{FILTER_E_NO_VALUES}, [&] { ... });
+//
+// A step whose failure its method handles itself (a fallback, a logged and
+// skipped lookup) runs in a boundary of its own and tests the HRESULT, so
+// that no method writes a catch of its own.
 #pragma once
 
 #include <source_location>
@@ -31,6 +41,22 @@ class IErrorLog {
 // be null). Call only inside a catch block.
 HRESULT ResultFromCaughtException(const char* method, IErrorLog* log,
                                   const std::source_location& boundary) noexcept;
+
+// The HRESULT a method answers when its body threw, instead of the error's own.
+struct FailureAnswer {
+  HRESULT hr;
+};
+
+template <class Body>
+HRESULT ComBoundary(const char* method, IErrorLog* log, FailureAnswer answer, Body&& body,
+                    std::source_location where = std::source_location::current()) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    ResultFromCaughtException(method, log, where);
+    return answer.hr;
+  }
+}
 
 template <class Body>
 HRESULT ComBoundary(const char* method, IErrorLog* log, Body&& body,

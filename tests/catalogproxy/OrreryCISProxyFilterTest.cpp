@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "interfaces/OrreryFilter.h"
 #include "platform/com/ClassFactory.h"
 #include "platform/com/ObjBase.h"
+#include "platform/com/TaskAllocator.h"
 #include "platform/indexer/Catalogs.h"
 #include "platform/indexer/LoadIFilter.h"
 #include "platform/win32/FileApi.h"
@@ -23,6 +26,12 @@
 #include "tests/support/CompoundFile.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
+
+// The one way a test makes the process read the proxy's settings again.
+class CCatalogProxyTestHook {
+ public:
+  static void ForgetProcessSettings() { COrreryCISProxyFilter::ForgetProcessSettings(); }
+};
 
 namespace {
 
@@ -58,14 +67,28 @@ NativeChunk Named(GUID set, std::u16string name, std::u16string text) {
   return {false, set, 0, std::move(name), std::move(text)};
 }
 
+// What a native filter that breaks the rules throws out of one of its methods.
+enum class Throw { kHResult, kBadAlloc, kOther };
+
 struct NativeScript {
   std::vector<NativeChunk> chunks;
+  std::string throwIn;  // the method that throws, none when empty
+  Throw throwWhat = Throw::kOther;
   HRESULT loadResult = S_OK;
   std::u16string loadedPath;
   int loads = 0;
   int alive = 0;
   BOOL force = FALSE;
 } g_native;
+
+void MaybeThrow(const char* method) {
+  if (g_native.throwIn != method) return;
+  switch (g_native.throwWhat) {
+    case Throw::kHResult: ZYT::ThrowHResult(FILTER_E_ACCESS);
+    case Throw::kBadAlloc: throw std::bad_alloc();
+    case Throw::kOther: throw std::string("neither an HRESULT nor a standard exception");
+  }
+}
 
 class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
  public:
@@ -74,12 +97,14 @@ class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPers
   ~CFakeNativeBase() { --g_native.alive; }
 
   HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
+    MaybeThrow("Init");
     m_next = 0;
     m_lastId = 0;
     *flags = 0;
     return S_OK;
   }
   HRESULT GetChunk(STAT_CHUNK* s) override {
+    MaybeThrow("GetChunk");
     if (m_next >= g_native.chunks.size()) return FILTER_E_END_OF_CHUNKS;
     const NativeChunk& c = g_native.chunks[m_next++];
     *s = STAT_CHUNK{};
@@ -100,6 +125,7 @@ class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPers
     return S_OK;
   }
   HRESULT GetText(ULONG* n, WCHAR* buffer) override {
+    MaybeThrow("GetText");
     if (m_next == 0 || !Current().isText) return FILTER_E_NO_TEXT;
     const std::u16string& t = Current().text;
     if (m_pos >= t.size()) return FILTER_E_NO_MORE_TEXT;
@@ -111,6 +137,7 @@ class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPers
   }
   HRESULT GetValue(PROPVARIANT** v) override {
     *v = nullptr;
+    MaybeThrow("GetValue");
     if (m_next == 0 || Current().isText) return FILTER_E_NO_VALUES;
     if (m_valueGiven) return FILTER_E_NO_MORE_VALUES;
     m_valueGiven = true;
@@ -121,13 +148,17 @@ class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPers
     (*v)->ulVal = 7;
     return S_OK;
   }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
+  HRESULT BindRegion(FILTERREGION, REFIID, void**) override {
+    MaybeThrow("BindRegion");
+    return E_NOTIMPL;
+  }
   HRESULT GetClassID(CLSID* c) override {
     *c = CLSID_FakeNative;
     return S_OK;
   }
   HRESULT IsDirty() override { return S_FALSE; }
   HRESULT Load(LPCOLESTR path, DWORD) override {
+    MaybeThrow("Load");
     g_native.loadedPath = path;
     ++g_native.loads;
     return g_native.loadResult;
@@ -185,7 +216,7 @@ class OrreryCISProxyFilterTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     g_native = NativeScript();
-    COrreryCISProxyFilter::ResetProcessState();
+    CCatalogProxyTestHook::ForgetProcessSettings();
     mkdir(PathIn("in").c_str(), 0700);
     mkdir(PathIn("out").c_str(), 0700);
     mkdir(PathIn("repo").c_str(), 0700);
@@ -202,7 +233,7 @@ class OrreryCISProxyFilterTest : public MachineTest {
   }
   void TearDown() override {
     for (DWORD cookie : m_cookies) CoRevokeClassObject(cookie);
-    COrreryCISProxyFilter::ResetProcessState();
+    CCatalogProxyTestHook::ForgetProcessSettings();
     EXPECT_EQ(g_native.alive, 0) << "a native filter was not released";
     EXPECT_TRUE(ListDir(PathIn("tmp")).empty()) << "a temporary file was left";
     MachineTest::TearDown();
@@ -328,11 +359,39 @@ TEST_F(OrreryCISProxyFilterTest, WithoutIndexAttributesOnlyTheKeywordsChunkFollo
   BindExtension(u".fak", "text/plain");
   g_native.chunks = {Text(u"body")};
   WriteBytes(PathIn("in/doc.fak"), "bytes");
-  WalkResult r = Walk(PathInW("in/doc.fak"), 0);
-  ASSERT_TRUE(ObeysProtocol(r));
-  EXPECT_EQ(Attributes(r),
-            (std::vector<std::u16string>{u"{B725F130-47EF-101A-A5F1-02608C9EEBAC}/0x13", kSummary + u"/0x5"}));
-  EXPECT_EQ(r.end, FILTER_E_END_OF_CHUNKS);
+  ComPtr<Proxy> proxy = NewProxy();
+  ASSERT_EQ(proxy->Load(PathInW("in/doc.fak").c_str(), 0), S_OK);
+  // The answers after the keywords chunk's value depend on the Init flags: the
+  // field phase of IFILTER_INIT_APPLY_INDEX_ATTRIBUTES ends in "no more
+  // values" once, then "no values"; without it the chunk has no values left.
+  struct Case {
+    ULONG initFlags;
+    size_t ownChunks;
+    HRESULT second, third;
+  };
+  for (const Case& c : {Case{0, 1, FILTER_E_NO_VALUES, FILTER_E_NO_VALUES},
+                        Case{IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 3, FILTER_E_NO_MORE_VALUES, FILTER_E_NO_VALUES}}) {
+    SCOPED_TRACE(c.initFlags);
+    ULONG flags = 0;
+    ASSERT_EQ(proxy->Init(c.initFlags, 0, nullptr, &flags), S_OK);
+    STAT_CHUNK chunk;
+    ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+    EXPECT_EQ(chunk.flags, CHUNK_TEXT);
+    PROPVARIANT* value = nullptr;
+    for (size_t i = 0; i < c.ownChunks; ++i) {
+      ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);
+      ASSERT_EQ(proxy->GetValue(&value), S_OK);
+      PropVariantClear(value);
+      CoTaskMemFree(value);
+    }
+    EXPECT_EQ(ZYT::GuidToString(chunk.attribute.guidPropSet), kSummary) << "the keywords chunk comes last";
+    EXPECT_EQ(chunk.attribute.psProperty.propid, 5u);
+    value = reinterpret_cast<PROPVARIANT*>(0x1);
+    EXPECT_EQ(proxy->GetValue(&value), c.second);
+    EXPECT_EQ(value, nullptr);
+    EXPECT_EQ(proxy->GetValue(&value), c.third);
+    EXPECT_EQ(proxy->GetChunk(&chunk), FILTER_E_END_OF_CHUNKS);
+  }
 }
 
 TEST_F(OrreryCISProxyFilterTest, FieldsWithoutAValueAndCustomProperties) {
@@ -416,7 +475,7 @@ TEST_F(OrreryCISProxyFilterTest, TitlesByContentType) {
   WriteBytes(PathIn("in/Doc.fak"), "bytes");
   for (const Case& c : cases) {
     BindExtension(u".fak", c.contentType);
-    COrreryCISProxyFilter::ResetProcessState();  // the content type is asked again
+    CCatalogProxyTestHook::ForgetProcessSettings();  // the content type is asked again
     g_native.chunks = c.chunks;
     WalkResult r = Walk(PathInW("in/doc.fak"));
     ASSERT_TRUE(ObeysProtocol(r));
@@ -650,6 +709,127 @@ TEST_F(OrreryCISProxyFilterTest, TheRegisteredProxyDrivesTheMachinesTextFilter) 
     EXPECT_EQ(Values(r), std::string(folder) == "out" ? Values(direct)
                                                       : (std::vector<std::string>{"\"text/plain\"", "\"\""}));
   }
+}
+
+// A native filter is any in-process class the registry names; one that lets a
+// C++ exception out of a method must not take the indexer with it.
+TEST_F(OrreryCISProxyFilterTest, ExceptionsOfTheNativeFilterStopAtTheProxy) {
+  Configure(Field(3));
+  BindExtension(u".fak", "text/plain");
+  mkdir(PathIn("repo/Debug.Filter").c_str(), 0700);
+  g_native.chunks = {Text(u"body"), Value(kMailSet, 5, u"subject")};
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  struct Case {
+    const char* method;
+    Throw what;
+    HRESULT expected;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"Load", Throw::kHResult, FILTER_E_ACCESS, "_com_error 0x80041703"},
+      {"Init", Throw::kBadAlloc, E_OUTOFMEMORY, "Init: out of memory\n"},
+      {"GetChunk", Throw::kHResult, FILTER_E_ACCESS, "_com_error 0x80041703"},
+      {"GetChunk", Throw::kOther, E_FAIL, "GetChunk: unknown exception\n"},
+      {"GetText", Throw::kHResult, FILTER_E_ACCESS, "_com_error 0x80041703"},
+      {"GetValue", Throw::kHResult, FILTER_E_NO_VALUES, "_com_error 0x80041703"},
+      {"GetValue", Throw::kOther, FILTER_E_NO_VALUES, "GetValue: unknown exception\n"},
+      {"BindRegion", Throw::kOther, E_FAIL, "BindRegion: unknown exception\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.logged);
+    g_native.throwIn = c.method;
+    g_native.throwWhat = c.what;
+    const LONG allocations = ZYT::OutstandingTaskAllocations();
+    std::map<std::string, HRESULT> results;
+    {
+      ComPtr<Proxy> proxy = NewProxy();
+      results["Load"] = proxy->Load(PathInW("in/doc.fak").c_str(), 0);
+      ULONG flags = 0;
+      results["Init"] = proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags);
+      STAT_CHUNK chunk;
+      results["GetChunk"] = proxy->GetChunk(&chunk);
+      WCHAR buffer[16];
+      ULONG count = 16;
+      results["GetText"] = proxy->GetText(&count, buffer);
+      proxy->GetChunk(&chunk);
+      PROPVARIANT* value = nullptr;
+      results["GetValue"] = proxy->GetValue(&value);
+      if (value) {
+        PropVariantClear(value);
+        CoTaskMemFree(value);
+      }
+      IUnknown* region = nullptr;
+      results["BindRegion"] = proxy->BindRegion(FILTERREGION{}, IID_IUnknown, reinterpret_cast<void**>(&region));
+    }
+    EXPECT_EQ(results[c.method], c.expected);
+    EXPECT_EQ(ZYT::OutstandingTaskAllocations(), allocations) << "task memory left behind";
+    std::string log;
+    for (const std::string& name : ListDir(PathIn("repo/Debug.Filter"))) log += ReadBytes(PathIn("repo/Debug.Filter/" + name));
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    std::filesystem::remove_all(PathIn("repo/Debug.Filter"));
+    mkdir(PathIn("repo/Debug.Filter").c_str(), 0700);
+  }
+}
+
+// The settings may be read anew (by a test) while objects are filtering:
+// those keep the settings they were made with, and the field nodes in them.
+TEST_F(OrreryCISProxyFilterTest, AnObjectKeepsTheSettingsItWasMadeWith) {
+  const std::string custom = "property-set=\"{00000000-0000-0000-0000-0000000000C1}\" ";
+  Configure(Field(4, custom + "value=\"kept\"") + Field(5, custom + "value=\"too\""));
+  BindExtension(u".fak", "text/plain");
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  ComPtr<Proxy> proxy = NewProxy();
+  ASSERT_EQ(proxy->Load(PathInW("in/doc.fak").c_str(), 0), S_OK);
+  ULONG flags = 0;
+  ASSERT_EQ(proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags), S_OK);
+  STAT_CHUNK chunk;
+  ASSERT_EQ(proxy->GetChunk(&chunk), S_OK);  // the field list is taken here
+
+  Configure(Field(4, custom + "value=\"changed\""));
+  CCatalogProxyTestHook::ForgetProcessSettings();
+  std::vector<std::string> values;
+  for (;;) {
+    PROPVARIANT* value = nullptr;
+    if (proxy->GetValue(&value) == S_OK) {
+      values.push_back(ZYT::ValueJson(*value));
+      PropVariantClear(value);
+      CoTaskMemFree(value);
+    }
+    if (proxy->GetChunk(&chunk) != S_OK) break;
+  }
+  EXPECT_EQ(values, (std::vector<std::string>{"\"kept\"", "\"too\"", "\"\""}));
+  EXPECT_EQ(Values(Walk(PathInW("in/doc.fak"))), (std::vector<std::string>{"\"changed\"", "\"\""}))
+      << "a new object reads the settings again";
+}
+
+// Logging is switched on by creating the folder, for objects already at work.
+TEST_F(OrreryCISProxyFilterTest, CreatingTheLogFolderStartsLoggingAtTheNextEntry) {
+  Configure(Field(3));
+  BindExtension(u".fak", "text/plain");
+  WriteBytes(PathIn("in/doc.fak"), "bytes");
+  ComPtr<Proxy> proxy = NewProxy();
+  ASSERT_EQ(proxy->Load(PathInW("in/doc.fak").c_str(), 0), S_OK);
+  EXPECT_FALSE(Exists(PathIn("repo/Debug.Filter")));
+  mkdir(PathIn("repo/Debug.Filter").c_str(), 0700);
+  ULONG flags = 0;
+  ASSERT_EQ(proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags), S_OK);
+  std::vector<std::string> files = ListDir(PathIn("repo/Debug.Filter"));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("FLT", 0), 0u) << files[0];
+  std::string log = ReadBytes(PathIn("repo/Debug.Filter/" + files[0]));
+  EXPECT_NE(log.find("Proxy Init called\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Filtering: "), std::string::npos) << "nothing before the folder was made";
+}
+
+TEST_F(OrreryCISProxyFilterTest, ANameWithoutExtensionUsesTheDotKey) {
+  Configure(Field(3));
+  BindExtension(u".", "text/x-dot");
+  g_native.chunks = {Text(u"no extension")};
+  WriteBytes(PathIn("in/README"), "no extension");
+  WalkResult r = Walk(PathInW("in/README"));
+  ASSERT_TRUE(ObeysProtocol(r));
+  EXPECT_EQ(Texts(r), std::vector<std::u16string>{u"no extension"}) << "read by the handler of \".\"";
+  EXPECT_EQ(Values(r), (std::vector<std::string>{"\"text/x-dot\"", "\"\""})) << "typed by \".\" too";
 }
 
 }  // namespace

@@ -27,7 +27,10 @@ TEST_F(PersistentHandlerTest, HandlerDirectlyOrThroughTheDocumentClass) {
   SetRegistryString(HKEY_LOCAL_MACHINE, kClasses + u".broken", u"", u"Missing.ProgId");
   EXPECT_EQ(ZYT::PersistentHandlerOfExtension(u".broken"), u"");
   EXPECT_EQ(ZYT::PersistentHandlerOfExtension(u".none"), u"");
-  EXPECT_EQ(ZYT::PersistentHandlerOfExtension(u""), u"");
+  EXPECT_EQ(ZYT::PersistentHandlerOfExtension(u""), u"") << "no \".\" key";
+  SetRegistryString(HKEY_LOCAL_MACHINE, kClasses + u".\\PersistentHandler", u"", kHandler);
+  EXPECT_EQ(ZYT::PersistentHandlerOfExtension(u""), kHandler) << "a name without an extension looks up \".\"";
+  EXPECT_EQ(ZYT::PersistentHandlerOfExtension(u"."), kHandler);
 }
 
 TEST_F(PersistentHandlerTest, SavedFilterIsTheNativeOneBehindTheProxy) {
