@@ -12,7 +12,8 @@
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Strings.h"
-#include "tests/reliability/FilesRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace ZYT {
 namespace {
@@ -53,13 +54,13 @@ TEST_F(FilesNamesTest, NamesThatAreNotUtf8RoundTripThroughTheFileLayer) {
 TEST_F(FilesNamesTest, DumpFiltersAndReportsAFileNamedInLatin1) {
   const std::string path = PathIn(kName);
   WriteBytes(path, "hello from a Latin-1 name\n");
-  ZYT::Test::FilesRunResult r = ZYT::Test::RunZytfilt(*this, {"dump", path});
+  ZYT::Test::ProcessResult r = ZYT::Test::RunZytfilt({"dump", path}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   ASSERT_FALSE(r.hung);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("file " + path + "\n", 0), 0u) << "text output names the file by its own bytes";
   EXPECT_NE(r.out.find("hello from a Latin-1 name"), std::string::npos) << r.out;
 
-  r = ZYT::Test::RunZytfilt(*this, {"dump", "--json", path});
+  r = ZYT::Test::RunZytfilt({"dump", "--json", path}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   ASSERT_FALSE(r.hung);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string file = "{\"file\":\"" + TempDir() + "/caf\\udce9-\\udc80-\\udce2\\udc82.txt\"";

@@ -13,7 +13,7 @@
 #include "filters/items/MonitorRequest.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/WinError.h"
-#include "tests/reliability/MonitorProcess.h"
+#include "tests/reliability/MonitorRequests.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test {
@@ -73,8 +73,8 @@ class MonitorDiskFullTest : public MachineTest {
 
 TEST_F(MonitorDiskFullTest, AFullDiskFailsTheRequestAndTheFiltersLoad) {
   if (!MountSmallDisk()) GTEST_SKIP() << "cannot mount a small file system here (needs CAP_SYS_ADMIN)";
-  MonitorProcess monitor(PathIn("monitor.err"));
-  ASSERT_TRUE(monitor.WaitUntilServing()) << monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  ASSERT_TRUE(monitor.WaitForErr("serving")) << monitor.Err();
 
   WriteBytes(PathIn("disk/out.eml"), "");
   EXPECT_EQ(InClientProcess(FetchMessage("big.qhm", "disk/out.eml")), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
@@ -93,12 +93,12 @@ TEST_F(MonitorDiskFullTest, AFullDiskFailsTheRequestAndTheFiltersLoad) {
   EXPECT_NE(out.find("\"error\":\"0x80070070\",\"step\":\"Load\""), std::string::npos) << out;
   EXPECT_NE(status, 0) << out;
   EXPECT_TRUE(ListDir(PathIn("disk/repo/temp")).empty()) << "no temporary file is left";
-  EXPECT_EQ(monitor.Stop(), 0);
+  EXPECT_EQ(monitor.Stop().status, 0);
 }
 
 TEST_F(MonitorDiskFullTest, AFileSizeLimitFailsTheRequestNotTheMonitor) {
-  MonitorProcess monitor(PathIn("monitor.err"));
-  ASSERT_TRUE(monitor.WaitUntilServing()) << monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  ASSERT_TRUE(monitor.WaitForErr("serving")) << monitor.Err();
   rlimit small{4096, 4096};
   ASSERT_EQ(prlimit(monitor.Pid(), RLIMIT_FSIZE, &small, nullptr), 0);
 
@@ -108,7 +108,7 @@ TEST_F(MonitorDiskFullTest, AFileSizeLimitFailsTheRequestNotTheMonitor) {
   WriteBytes(PathIn("small.out"), "");
   EXPECT_EQ(InClientProcess(FetchMessage("small.qhm", "small.out")), S_OK) << "the monitor lives on";
   EXPECT_EQ(ReadBytes(PathIn("small.out")), "Subject: hi\r\n\r\nshort\r\n");
-  EXPECT_EQ(monitor.Stop(), 0);
+  EXPECT_EQ(monitor.Stop().status, 0);
 }
 
 }  // namespace
