@@ -155,13 +155,8 @@ TEST_F(CliErrorsTest, ASettingsFileOverItsLimitIsRefused) {
   SetUpMachine();
   WriteBytes(PathIn("note.qhm"), "message: note.eml\n");
   const DWORD size = static_cast<DWORD>(ReadBytes(SettingsPath()).size());
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
   const DWORD limit = size - 1;
-  ASSERT_EQ(RegSetValueExW(key, u"MaxSettingsBytes", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&limit), sizeof limit),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  ZYT::Test::SetLimit(u"MaxSettingsBytes", limit);
   ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("the settings file " + SettingsPath() + " is larger than " + std::to_string(limit) +

@@ -17,14 +17,6 @@ class CliLimitsTest : public Test::MachineTest {
     MachineTest::SetUp();
     setenv("ZYT_SETTINGS", SettingsPath().c_str(), 1);
   }
-  void SetLimit(LPCWSTR name, DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
 };
 
 TEST_F(CliLimitsTest, AFileWithMoreChunksThanTheLimitIsCutAndSaysSo) {
@@ -35,13 +27,13 @@ TEST_F(CliLimitsTest, AFileWithMoreChunksThanTheLimitIsCutAndSaysSo) {
   ASSERT_GE(lines.size(), 3u);
   const size_t chunks = lines.size() - 1;  // every line but the end line is a chunk
 
-  SetLimit(u"MaxDumpChunks", static_cast<DWORD>(chunks));
+  ZYT::Test::SetLimit(u"MaxDumpChunks", static_cast<DWORD>(chunks));
   ZYT::Test::ProcessResult exact = ZYT::Test::RunZytfilt({"dump", "--json", sample});
   EXPECT_EQ(exact.status, 0) << "a filter that ends at the limit is not cut: " << exact.err;
   EXPECT_EQ(exact.out, whole.out);
   EXPECT_EQ(exact.err, "");
 
-  SetLimit(u"MaxDumpChunks", static_cast<DWORD>(chunks - 1));
+  ZYT::Test::SetLimit(u"MaxDumpChunks", static_cast<DWORD>(chunks - 1));
   ZYT::Test::ProcessResult cut = ZYT::Test::RunZytfilt({"dump", "--json", sample});
   EXPECT_EQ(cut.status, 1);
   auto cutLines = ZYT::Test::Lines(cut.out);
@@ -80,7 +72,7 @@ TEST_F(CliLimitsTest, TextBuffersAboveTheMaximumAreRefused) {
     EXPECT_NE(lines[0].find("MaxDumpBuffer"), std::string::npos) << lines[0];
   }
 
-  SetLimit(u"MaxDumpBuffer", 16);
+  ZYT::Test::SetLimit(u"MaxDumpBuffer", 16);
   EXPECT_EQ(ZYT::Test::RunZytfilt({"dump", "--buffer", "16", sample}).out, normal.out);
   ZYT::Test::ProcessResult over = ZYT::Test::RunZytfilt({"dump", "--buffer", "17", sample});
   EXPECT_EQ(over.status, 2);

@@ -36,15 +36,7 @@ class ClientMachineTest : public MachineTest {
   }
 
   // The message filter repeats its "waiting" entry every second, not every ten.
-  void LogWaitEverySecond() {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const DWORD one = 1;
-    EXPECT_EQ(RegSetValueExW(key, u"MonitorWaitLogInterval", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
+  void LogWaitEverySecond() { SetLimit(u"MonitorWaitLogInterval", 1); }
 
   std::string TempFolder() const { return PathIn("repo/temp"); }
   std::vector<std::string> TempFiles() const { return ListDir(TempFolder()); }

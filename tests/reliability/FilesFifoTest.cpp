@@ -153,7 +153,8 @@ TEST_F(FilesFifoTest, DumpOfAFifoNamedLikeADocumentFailsPromptly) {
   for (const char* name : {"x.mp3", "x.txt", "x.eml"}) {
     SCOPED_TRACE(name);
     std::string fifo = MakeFifo(name);
-    ZYT::Test::ProcessResult r = ZYT::Test::RunZytfilt({"dump", fifo}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
+    ZYT::Test::ProcessResult r =
+        ZYT::Test::RunZytfilt({"dump", fifo}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
     ASSERT_FALSE(r.hung) << "zytfilt dump hung on a FIFO";
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -172,7 +173,8 @@ TEST_F(FilesFifoTest, DumpOfAFifoNamedLikeADocumentFailsPromptly) {
   }
   // The catalog proxy reads a file's signature itself before its native filter runs.
   ZYT::Test::ProcessResult r =
-      ZYT::Test::RunZytfilt({"dump", "--class", "ZytFilters.OrreryCISProxyFilter", PathIn("x.txt")}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
+      ZYT::Test::RunZytfilt({"dump", "--class", "ZytFilters.OrreryCISProxyFilter", PathIn("x.txt")},
+                            ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   ASSERT_FALSE(r.hung) << "the catalog proxy hung on a FIFO";
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(ListDir(PathIn("tmp")), std::vector<std::string>{}) << "no temporary file is left";

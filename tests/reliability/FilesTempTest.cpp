@@ -148,7 +148,8 @@ TEST_F(FilesMailCopyTest, TheMessageFiltersCopyIsPrivateWhileItExists) {
     DisconnectNamedPipe(pipe);
     served = true;
   });
-  ZYT::Test::ProcessResult r = ZYT::Test::RunZytfilt({"dump", "--json", PathIn("msg.qhm")}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
+  ZYT::Test::ProcessResult r =
+      ZYT::Test::RunZytfilt({"dump", "--json", PathIn("msg.qhm")}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   if (!served) CMonitorRequest::FetchMessage(u"/", u"/", 1, 0);  // lets the server thread end
   server.join();
   CloseHandle(pipe);

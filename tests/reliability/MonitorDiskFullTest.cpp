@@ -57,17 +57,6 @@ class MonitorDiskFullTest : public MachineTest {
     return [source, targetW] { return CMonitorRequest::FetchMessage(source, targetW, 1, 0); };
   }
 
-  std::string Run(const std::string& command, int& status) {
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    int result = pclose(pipe);
-    status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return out;
-  }
-
   bool m_mounted = false;
 };
 
@@ -87,11 +76,9 @@ TEST_F(MonitorDiskFullTest, AFullDiskFailsTheRequestAndTheFiltersLoad) {
   ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
   WriteBytes(SettingsPath(),
              "<settings><repository><user location=\"" + PathIn("disk/repo") + "\"/></repository></settings>");
-  int status = -1;
-  std::string out = Run("ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' dump --json '" + PathIn("big.qhm") + "'",
-                        status);
-  EXPECT_NE(out.find("\"error\":\"0x80070070\",\"step\":\"Load\""), std::string::npos) << out;
-  EXPECT_NE(status, 0) << out;
+  ProcessResult dump = RunZytfilt({"dump", "--json", PathIn("big.qhm")}, {.env = {{"ZYT_SETTINGS", SettingsPath()}}});
+  EXPECT_NE(dump.out.find("\"error\":\"0x80070070\",\"step\":\"Load\""), std::string::npos) << dump.out;
+  EXPECT_NE(dump.status, 0) << dump.out;
   EXPECT_TRUE(ListDir(PathIn("disk/repo/temp")).empty()) << "no temporary file is left";
   EXPECT_EQ(monitor.Stop().status, 0);
 }

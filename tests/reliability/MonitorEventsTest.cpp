@@ -45,15 +45,6 @@ class MonitorEventsTest : public MachineTest {
     return [document, targetW] { return CMonitorRequest::FetchPimItem(document, targetW, 1, 0); };
   }
 
-  void SetLimit(const char16_t* name, DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
-
  private:
   int m_targets = 0;
 };

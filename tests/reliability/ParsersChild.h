@@ -68,14 +68,4 @@ inline long ExtraKbToFilter(const std::u16string& path, int* exitCode) {
   return run.usage.ru_maxrss - idle.usage.ru_maxrss;
 }
 
-// Sets a limit of this machine (the test's private registry).
-inline void SetLimit(const char16_t* name, DWORD value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-}
-
 }  // namespace ZYT::Test::Parsers

@@ -108,7 +108,8 @@ TEST_F(MonitorTest, MessageDocumentIsDumpedEndToEnd) {
              "Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\nContent-Type: text/plain\r\n\r\nAgenda\r\n"
              "--x\r\nContent-Disposition: attachment; filename=\"plan.ods\"\r\n\r\nP\r\n--x--\r\n");
   WriteBytes(PathIn("msg.qhm"), "message: mail.eml\n");
-  ProcessResult dump = RunZytfilt({"dump", "--json", PathIn("msg.qhm")}, {.env = {{"ZYT_SETTINGS", SettingsPath()}}});
+  ProcessResult dump =
+      RunZytfilt({"dump", "--json", PathIn("msg.qhm")}, {.env = {{"ZYT_SETTINGS", SettingsPath()}}});
   ASSERT_EQ(dump.status, 0) << dump.out << dump.err;
   const std::string& out = dump.out;
   for (const char* expected :
