@@ -12,7 +12,7 @@
 
 #include "platform/win32/Limits.h"
 #include "platform/win32/Registry.h"
-#include "tests/reliability/CliProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT {
@@ -59,10 +59,10 @@ TEST_F(CliErrorsTest, WhatTheHostSeesIsNamedInTheOneLine) {
     arguments.push_back(c.name);  // relative: each line names the file as it was given
   }
   SetUpMachine();
-  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt(arguments, TempDir());
+  ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt(arguments, {.cwd = TempDir()});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.out, "") << "nothing could be filtered";
-  auto lines = ZYT::Test::CliLines(o.err);
+  auto lines = ZYT::Test::Lines(o.err);
   ASSERT_EQ(lines.size(), cases.size()) << o.err;
   for (size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(lines[i].rfind("zytfilt dump: " + cases[i].name + ": " + cases[i].cause, 0), 0u) << lines[i];
@@ -71,8 +71,8 @@ TEST_F(CliErrorsTest, WhatTheHostSeesIsNamedInTheOneLine) {
   EXPECT_NE(lines[0].find("Init failed: 0x80041703 (Unable to access object.)"), std::string::npos) << lines[0];
 
   arguments.insert(arguments.begin() + 1, "--json");
-  o = ZYT::Test::RunZytfilt(arguments, TempDir());
-  auto objects = ZYT::Test::CliLines(o.out);
+  o = ZYT::Test::RunZytfilt(arguments, {.cwd = TempDir()});
+  auto objects = ZYT::Test::Lines(o.out);
   ASSERT_EQ(objects.size(), cases.size()) << o.out;
   EXPECT_EQ(objects[0],
             "{\"file\":\"folder.mp3\",\"error\":\"0x80041703\",\"step\":\"Init\","
@@ -81,7 +81,7 @@ TEST_F(CliErrorsTest, WhatTheHostSeesIsNamedInTheOneLine) {
                             "filter.\",\"cause\":\"no such file\""),
             std::string::npos)
       << objects[4];
-  EXPECT_EQ(ZYT::Test::CliLines(o.err).size(), cases.size()) << "--json keeps the error line on stderr";
+  EXPECT_EQ(ZYT::Test::Lines(o.err).size(), cases.size()) << "--json keeps the error line on stderr";
 }
 
 TEST_F(CliErrorsTest, AnUnreadableFileIsPermissionDenied) {
@@ -89,7 +89,7 @@ TEST_F(CliErrorsTest, AnUnreadableFileIsPermissionDenied) {
   WriteBytes(PathIn("locked.mp3"), ReadBytes(ZYT_SAMPLES "/sample.mp3"));
   chmod(PathIn("locked.mp3").c_str(), 0200);
   SetUpMachine();
-  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt({"dump", PathIn("locked.mp3")});
+  ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt({"dump", PathIn("locked.mp3")});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err.find("zytfilt dump: " + PathIn("locked.mp3") + ": permission denied; "), 0u) << o.err;
 }
@@ -102,9 +102,9 @@ TEST_F(CliErrorsTest, ABrokenSettingsFileIsNamedWithItsParseError) {
   WriteBytes(SettingsPath(), settings + "<trailing");
   const int lastLine = static_cast<int>(std::count(settings.begin(), settings.end(), '\n')) + 1;
   WriteBytes(PathIn("note.qhm"), "message: note.eml\n");
-  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
+  ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
   EXPECT_EQ(o.status, 1);
-  auto lines = ZYT::Test::CliLines(o.err);
+  auto lines = ZYT::Test::Lines(o.err);
   ASSERT_EQ(lines.size(), 1u) << o.err;
   EXPECT_EQ(lines[0].rfind("zytfilt dump: " + PathIn("note.qhm") + ": the filter cannot load it: 0x8007000d (The data "
                            "is invalid.): the settings file " + SettingsPath() + " is broken at line " +
@@ -120,7 +120,7 @@ TEST_F(CliErrorsTest, SetupNamesABrokenSettingsFile) {
   WriteBytes(SettingsPath(), "<settings>\n");
   for (const std::vector<std::string>& command : {std::vector<std::string>{"setup"},
                                                   std::vector<std::string>{"dump", ZYT_SAMPLES "/sample.mp3"}}) {
-    ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt(command);
+    ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt(command);
     EXPECT_EQ(o.status, 1) << command[0];
     EXPECT_EQ(o.out, "") << command[0];
     EXPECT_EQ(o.err.rfind("zytfilt: the settings cannot be prepared: 0x8007000d (The data is invalid.): the settings "
@@ -128,7 +128,7 @@ TEST_F(CliErrorsTest, SetupNamesABrokenSettingsFile) {
                           0),
               0u)
         << command[0] << " on a fresh machine: " << o.err;
-    EXPECT_EQ(ZYT::Test::CliLines(o.err).size(), 1u) << o.err;
+    EXPECT_EQ(ZYT::Test::Lines(o.err).size(), 1u) << o.err;
   }
 }
 
@@ -137,7 +137,7 @@ TEST_F(CliErrorsTest, ASettingsPathThatIsNotAFileIsRefusedWithoutWaiting) {
   WriteBytes(PathIn("note.qhm"), "message: note.eml\n");
   ASSERT_EQ(unlink(SettingsPath().c_str()), 0);
   ASSERT_EQ(mkfifo(SettingsPath().c_str(), 0600), 0) << "a reader of this FIFO would wait for ever";
-  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
+  ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("the settings file " + SettingsPath() + " is not a regular file"), std::string::npos) << o.err;
 
@@ -155,14 +155,9 @@ TEST_F(CliErrorsTest, ASettingsFileOverItsLimitIsRefused) {
   SetUpMachine();
   WriteBytes(PathIn("note.qhm"), "message: note.eml\n");
   const DWORD size = static_cast<DWORD>(ReadBytes(SettingsPath()).size());
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
   const DWORD limit = size - 1;
-  ASSERT_EQ(RegSetValueExW(key, u"MaxSettingsBytes", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&limit), sizeof limit),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
+  ZYT::Test::SetLimit(u"MaxSettingsBytes", limit);
+  ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt({"dump", PathIn("note.qhm")});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("the settings file " + SettingsPath() + " is larger than " + std::to_string(limit) +
                        " bytes (MaxSettingsBytes)"),

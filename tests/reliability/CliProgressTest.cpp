@@ -2,7 +2,7 @@
 // says so while it waits instead of looking hung.
 #include <gtest/gtest.h>
 
-#include "tests/reliability/CliProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT {
@@ -19,22 +19,22 @@ class CliProgressTest : public Test::MachineTest {
 TEST_F(CliProgressTest, AWaitForTheMonitorIsReportedWhileItLasts) {
   ASSERT_EQ(ZYT::Test::RunZytfilt({"setup"}).status, 0);
   WriteBytes(PathIn("note.qhm"), "message: note.eml\n");  // no monitor runs: the filter waits
-  ZYT::Test::CliProcess dump({ZYT_ZYTFILT, "dump", "--progress", "1", "note.qhm"}, TempDir());
-  ASSERT_TRUE(dump.WaitForStderr("zytfilt dump: note.qhm: still filtering after 1 s", 1, 30))
-      << dump.Output().err;
-  ASSERT_TRUE(dump.WaitForStderr("zytfilt dump: note.qhm: still filtering after 2 s", 1, 30))
-      << "the report repeats with the time so far: " << dump.Output().err;
+  ZYT::Test::ChildProcess dump({ZYT_ZYTFILT, "dump", "--progress", "1", "note.qhm"}, {.cwd = TempDir()});
+  ASSERT_TRUE(dump.WaitForErr("zytfilt dump: note.qhm: still filtering after 1 s", 1, 30))
+      << dump.Err();
+  ASSERT_TRUE(dump.WaitForErr("zytfilt dump: note.qhm: still filtering after 2 s", 1, 30))
+      << "the report repeats with the time so far: " << dump.Err();
   dump.Kill();
-  EXPECT_EQ(dump.Output().out, "");
+  EXPECT_EQ(dump.Out(), "");
 }
 
 TEST_F(CliProgressTest, AQuickFileGetsNoReport) {
-  ZYT::Test::CliOutput o = ZYT::Test::RunZytfilt({"dump", ZYT_SAMPLES "/sample.mp3", ZYT_SAMPLES "/sample.ogg"});
+  ZYT::Test::ProcessResult o = ZYT::Test::RunZytfilt({"dump", ZYT_SAMPLES "/sample.mp3", ZYT_SAMPLES "/sample.ogg"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
   o = ZYT::Test::RunZytfilt({"dump", "--progress", "soon", "x.mp3"});
   EXPECT_EQ(o.status, 2);
-  EXPECT_EQ(ZYT::Test::CliLines(o.err).size(), 1u) << o.err;
+  EXPECT_EQ(ZYT::Test::Lines(o.err).size(), 1u) << o.err;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "tests/reliability/CliProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT {
@@ -148,13 +148,12 @@ TEST_F(CliScriptTest, DumpJsonThroughTheScriptIsOnlyJsonAndNamesEachFileOneWay) 
   std::vector<std::string> argv = {"/usr/bin/env", "PATH=" + PathIn("bin") + ":" + (path ? path : "/usr/bin:/bin"),
                                    "/bin/bash", ZYT_SCRIPTS "/zytfilt", "dump", "--json"};
   argv.insert(argv.end(), files.begin(), files.end());
-  ZYT::Test::CliProcess script(argv, ZYT_SAMPLES);
-  ZYT::Test::CliOutput o = script.Finish(300);
+  ZYT::Test::ProcessResult o = ZYT::Test::Run(argv, {.cwd = ZYT_SAMPLES}, 300);
   EXPECT_EQ(o.status, 1) << "two of the files cannot be filtered: " << o.err;
   EXPECT_NE(o.err.find("Setting up"), std::string::npos) << "the installation ran, and said so on stderr";
 
   std::map<std::string, std::set<std::string>> kinds;  // file -> kinds of line
-  for (const std::string& line : ZYT::Test::CliLines(o.out)) {
+  for (const std::string& line : ZYT::Test::Lines(o.out)) {
     JsonLine json(line);
     ASSERT_TRUE(json.Ok()) << "not a JSON object on stdout: " << line;
     auto file = json.Strings().find("file");

@@ -20,7 +20,7 @@ class ClientDeadHostTest : public ClientMachineTest {
  protected:
   // Starts a host on document and waits until it sits in the wait for the
   // monitor with its temporary file made; returns that file's name.
-  std::string HostWaiting(Child& host, size_t logsBefore) {
+  std::string HostWaiting(ChildProcess& host, size_t logsBefore) {
     std::string made;
     auto before = TempFiles();
     EXPECT_TRUE(Eventually([&] {
@@ -59,7 +59,7 @@ class ClientDeadHostTest : public ClientMachineTest {
 TEST_F(ClientDeadHostTest, WaitForTheMonitorIsLoggedWhileItLasts) {
   LogWaitEverySecond();
   WriteMessage(PathIn("a.qhm"), "Alpha");
-  Child& host = StartDump({PathIn("a.qhm")});
+  ChildProcess& host = StartDump({PathIn("a.qhm")});
   HostWaiting(host, 0);
   EXPECT_TRUE(Eventually([&] {
     return MessageFilterLogs().find("Load: still waiting for the monitor's message server after 2 s") != std::string::npos;
@@ -67,7 +67,7 @@ TEST_F(ClientDeadHostTest, WaitForTheMonitorIsLoggedWhileItLasts) {
   EXPECT_TRUE(host.Running()) << "there is no time-out: " << host.Output();
 
   StartMonitor();
-  EXPECT_EQ(host.Wait(), 0) << host.Output();
+  EXPECT_EQ(host.Wait().status, 0) << host.Output();
   EXPECT_NE(host.Output().find("Body of Alpha"), std::string::npos) << host.Output();
   EXPECT_TRUE(TempFiles().empty());
 }
@@ -78,26 +78,26 @@ TEST_F(ClientDeadHostTest, KilledHostsFileGoesWithTheNextHostNotALiveOne) {
   WriteMessage(PathIn("c.qhm"), "Charlie");
   PlantLookAlikes();
 
-  Child& killed = StartDump({PathIn("a.qhm")});
+  ChildProcess& killed = StartDump({PathIn("a.qhm")});
   std::string dead = HostWaiting(killed, 0);
   killed.Kill();
   ASSERT_TRUE(Exists(TempFolder() + "/" + dead)) << "a killed host leaves its file";
 
-  Child& b = StartDump({PathIn("b.qhm")});
+  ChildProcess& b = StartDump({PathIn("b.qhm")});
   std::string live = HostWaiting(b, 1);
   EXPECT_FALSE(Exists(TempFolder() + "/" + dead)) << "the next host removes the dead host's file";
 
   // C sweeps before it makes its own file, so once that exists B's file has
   // been through a sweep.
-  Child& c = StartDump({PathIn("c.qhm")});
+  ChildProcess& c = StartDump({PathIn("c.qhm")});
   std::string third = HostWaiting(c, 2);
   EXPECT_TRUE(Exists(TempFolder() + "/" + live)) << "a waiting host's file is live";
   EXPECT_EQ(Without(TempFiles(), {live, third}), kLookAlikes) << "nothing else is touched";
 
   StartMonitor();
-  EXPECT_EQ(b.Wait(), 0) << b.Output();
+  EXPECT_EQ(b.Wait().status, 0) << b.Output();
   EXPECT_NE(b.Output().find("Body of Bravo"), std::string::npos) << b.Output();
-  EXPECT_EQ(c.Wait(), 0) << c.Output();
+  EXPECT_EQ(c.Wait().status, 0) << c.Output();
   EXPECT_NE(c.Output().find("Body of Charlie"), std::string::npos) << c.Output();
   EXPECT_EQ(TempFiles(), kLookAlikes);
   EXPECT_EQ(ReadBytes(PathIn("outside")), "not in the folder");
@@ -106,7 +106,7 @@ TEST_F(ClientDeadHostTest, KilledHostsFileGoesWithTheNextHostNotALiveOne) {
 TEST_F(ClientDeadHostTest, MonitorRemovesDeadHostsFilesAtStartUp) {
   WriteMessage(PathIn("a.qhm"), "Alpha");
   PlantLookAlikes();
-  Child& killed = StartDump({PathIn("a.qhm")});
+  ChildProcess& killed = StartDump({PathIn("a.qhm")});
   std::string dead = HostWaiting(killed, 0);
   killed.Kill();
   ASSERT_TRUE(Exists(TempFolder() + "/" + dead));

@@ -44,12 +44,12 @@ TEST_F(ClientLongPathTest, DocumentPathsOfTheFieldsLengthOnly) {
   WriteBytes(tooLong.substr(0, 261), "message: " + PathIn("other.eml") + "\n");  // what the cut names
   StartMonitor();
 
-  Child& fits = StartDump({longest});
-  EXPECT_EQ(fits.Wait(), 0) << fits.Output();
+  ChildProcess& fits = StartDump({longest});
+  EXPECT_EQ(fits.Wait().status, 0) << fits.Output();
   EXPECT_NE(fits.Output().find("the longest path"), std::string::npos) << fits.Output();
 
-  Child& refused = StartDump({tooLong});
-  EXPECT_NE(refused.Wait(), 0) << refused.Output();
+  ChildProcess& refused = StartDump({tooLong});
+  EXPECT_NE(refused.Wait().status, 0) << refused.Output();
   EXPECT_NE(refused.Output().find("0x800700ce"), std::string::npos) << refused.Output();
   EXPECT_EQ(refused.Output().find("somebody else"), std::string::npos) << "another file's message was served";
   EXPECT_NE(MessageFilterLogs().find("Load: the document path has 262 characters"), std::string::npos)

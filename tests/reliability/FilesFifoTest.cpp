@@ -16,7 +16,8 @@
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
 #include "platform/xml/XmlDocument.h"
-#include "tests/reliability/FilesRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 #include "tools/zyt-monitor/MonitorItems.h"
 
 namespace ZYT {
@@ -152,7 +153,8 @@ TEST_F(FilesFifoTest, DumpOfAFifoNamedLikeADocumentFailsPromptly) {
   for (const char* name : {"x.mp3", "x.txt", "x.eml"}) {
     SCOPED_TRACE(name);
     std::string fifo = MakeFifo(name);
-    ZYT::Test::FilesRunResult r = ZYT::Test::RunZytfilt(*this, {"dump", fifo});
+    ZYT::Test::ProcessResult r =
+        ZYT::Test::RunZytfilt({"dump", fifo}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
     ASSERT_FALSE(r.hung) << "zytfilt dump hung on a FIFO";
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -161,7 +163,7 @@ TEST_F(FilesFifoTest, DumpOfAFifoNamedLikeADocumentFailsPromptly) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
     EXPECT_TRUE(r.err.find("0x80070005") != std::string::npos || r.err.find("0x80041703") != std::string::npos)
         << "access denied, or the filter's FILTER_E_ACCESS: " << r.err;
-    r = ZYT::Test::RunZytfilt(*this, {"dump", "--json", fifo});
+    r = ZYT::Test::RunZytfilt({"dump", "--json", fifo}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
     ASSERT_FALSE(r.hung);
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("\\{\"file\":\"" + fifo +
@@ -170,8 +172,9 @@ TEST_F(FilesFifoTest, DumpOfAFifoNamedLikeADocumentFailsPromptly) {
         << r.out;
   }
   // The catalog proxy reads a file's signature itself before its native filter runs.
-  ZYT::Test::FilesRunResult r =
-      ZYT::Test::RunZytfilt(*this, {"dump", "--class", "ZytFilters.OrreryCISProxyFilter", PathIn("x.txt")});
+  ZYT::Test::ProcessResult r =
+      ZYT::Test::RunZytfilt({"dump", "--class", "ZytFilters.OrreryCISProxyFilter", PathIn("x.txt")},
+                            ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   ASSERT_FALSE(r.hung) << "the catalog proxy hung on a FIFO";
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(ListDir(PathIn("tmp")), std::vector<std::string>{}) << "no temporary file is left";

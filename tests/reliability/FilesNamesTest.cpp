@@ -12,7 +12,8 @@
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Strings.h"
-#include "tests/reliability/FilesRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace ZYT {
 namespace {
@@ -53,24 +54,23 @@ TEST_F(FilesNamesTest, NamesThatAreNotUtf8RoundTripThroughTheFileLayer) {
 TEST_F(FilesNamesTest, DumpFiltersAndReportsAFileNamedInLatin1) {
   const std::string path = PathIn(kName);
   WriteBytes(path, "hello from a Latin-1 name\n");
-  ZYT::Test::FilesRunResult r = ZYT::Test::RunZytfilt(*this, {"dump", path});
+  ZYT::Test::ProcessResult r = ZYT::Test::RunZytfilt({"dump", path}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   ASSERT_FALSE(r.hung);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("file " + path + "\n", 0), 0u) << "text output names the file by its own bytes";
   EXPECT_NE(r.out.find("hello from a Latin-1 name"), std::string::npos) << r.out;
 
-  r = ZYT::Test::RunZytfilt(*this, {"dump", "--json", path});
+  r = ZYT::Test::RunZytfilt({"dump", "--json", path}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   ASSERT_FALSE(r.hung);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string file = "{\"file\":\"" + TempDir() + "/caf\\udce9-\\udc80-\\udce2\\udc82.txt\"";
-  size_t lines = 0;
-  for (size_t pos = 0, end; (end = r.out.find('\n', pos)) != std::string::npos; pos = end + 1, ++lines) {
-    std::string line = r.out.substr(pos, end - pos);
+  const std::vector<std::string> lines = ZYT::Test::Lines(r.out);
+  for (const std::string& line : lines) {
     EXPECT_EQ(line.rfind(file, 0), 0u) << "each object names the file with its bytes escaped: " << line;
     std::u16string decoded = Utf8ToWide(line);
     EXPECT_EQ(decoded.find(u'\xfffd'), std::u16string::npos) << "the output is valid UTF-8: " << line;
   }
-  EXPECT_GE(lines, 2u);
+  EXPECT_GE(lines.size(), 2u);
   EXPECT_NE(r.out.find("\"text\":\"hello from a Latin-1 name"), std::string::npos) << r.out;
 }
 

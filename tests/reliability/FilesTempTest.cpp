@@ -15,7 +15,8 @@
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Pipes.h"
 #include "platform/win32/Sync.h"
-#include "tests/reliability/FilesRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 #include "tools/zyt-monitor/MonitorItems.h"
 
 namespace ZYT {
@@ -147,7 +148,8 @@ TEST_F(FilesMailCopyTest, TheMessageFiltersCopyIsPrivateWhileItExists) {
     DisconnectNamedPipe(pipe);
     served = true;
   });
-  ZYT::Test::FilesRunResult r = ZYT::Test::RunZytfilt(*this, {"dump", "--json", PathIn("msg.qhm")});
+  ZYT::Test::ProcessResult r =
+      ZYT::Test::RunZytfilt({"dump", "--json", PathIn("msg.qhm")}, ZYT::Test::OnMachine(*this, PathIn("home")), 20);
   if (!served) CMonitorRequest::FetchMessage(u"/", u"/", 1, 0);  // lets the server thread end
   server.join();
   CloseHandle(pipe);

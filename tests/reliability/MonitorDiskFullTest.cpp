@@ -13,7 +13,7 @@
 #include "filters/items/MonitorRequest.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/WinError.h"
-#include "tests/reliability/MonitorProcess.h"
+#include "tests/reliability/MonitorRequests.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test {
@@ -57,24 +57,13 @@ class MonitorDiskFullTest : public MachineTest {
     return [source, targetW] { return CMonitorRequest::FetchMessage(source, targetW, 1, 0); };
   }
 
-  std::string Run(const std::string& command, int& status) {
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    int result = pclose(pipe);
-    status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return out;
-  }
-
   bool m_mounted = false;
 };
 
 TEST_F(MonitorDiskFullTest, AFullDiskFailsTheRequestAndTheFiltersLoad) {
   if (!MountSmallDisk()) GTEST_SKIP() << "cannot mount a small file system here (needs CAP_SYS_ADMIN)";
-  MonitorProcess monitor(PathIn("monitor.err"));
-  ASSERT_TRUE(monitor.WaitUntilServing()) << monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  ASSERT_TRUE(monitor.WaitForErr("serving")) << monitor.Err();
 
   WriteBytes(PathIn("disk/out.eml"), "");
   EXPECT_EQ(InClientProcess(FetchMessage("big.qhm", "disk/out.eml")), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
@@ -87,18 +76,16 @@ TEST_F(MonitorDiskFullTest, AFullDiskFailsTheRequestAndTheFiltersLoad) {
   ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
   WriteBytes(SettingsPath(),
              "<settings><repository><user location=\"" + PathIn("disk/repo") + "\"/></repository></settings>");
-  int status = -1;
-  std::string out = Run("ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' dump --json '" + PathIn("big.qhm") + "'",
-                        status);
-  EXPECT_NE(out.find("\"error\":\"0x80070070\",\"step\":\"Load\""), std::string::npos) << out;
-  EXPECT_NE(status, 0) << out;
+  ProcessResult dump = RunZytfilt({"dump", "--json", PathIn("big.qhm")}, {.env = {{"ZYT_SETTINGS", SettingsPath()}}});
+  EXPECT_NE(dump.out.find("\"error\":\"0x80070070\",\"step\":\"Load\""), std::string::npos) << dump.out;
+  EXPECT_NE(dump.status, 0) << dump.out;
   EXPECT_TRUE(ListDir(PathIn("disk/repo/temp")).empty()) << "no temporary file is left";
-  EXPECT_EQ(monitor.Stop(), 0);
+  EXPECT_EQ(monitor.Stop().status, 0);
 }
 
 TEST_F(MonitorDiskFullTest, AFileSizeLimitFailsTheRequestNotTheMonitor) {
-  MonitorProcess monitor(PathIn("monitor.err"));
-  ASSERT_TRUE(monitor.WaitUntilServing()) << monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  ASSERT_TRUE(monitor.WaitForErr("serving")) << monitor.Err();
   rlimit small{4096, 4096};
   ASSERT_EQ(prlimit(monitor.Pid(), RLIMIT_FSIZE, &small, nullptr), 0);
 
@@ -108,7 +95,7 @@ TEST_F(MonitorDiskFullTest, AFileSizeLimitFailsTheRequestNotTheMonitor) {
   WriteBytes(PathIn("small.out"), "");
   EXPECT_EQ(InClientProcess(FetchMessage("small.qhm", "small.out")), S_OK) << "the monitor lives on";
   EXPECT_EQ(ReadBytes(PathIn("small.out")), "Subject: hi\r\n\r\nshort\r\n");
-  EXPECT_EQ(monitor.Stop(), 0);
+  EXPECT_EQ(monitor.Stop().status, 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and never come, clients that connect and say nothing, a monitor that
 // restarts under waiting clients, and one that cannot make its events.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <fcntl.h>
 #include <semaphore.h>
@@ -14,7 +15,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/Sync.h"
-#include "tests/reliability/MonitorProcess.h"
+#include "tests/reliability/MonitorRequests.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test {
@@ -30,9 +31,9 @@ class MonitorEventsTest : public MachineTest {
     WriteBytes(PathIn("ann.qhcontact"), "item: people.vcf\n");
   }
 
-  std::unique_ptr<MonitorProcess> StartMonitor() {
-    auto monitor = std::make_unique<MonitorProcess>(PathIn("monitor" + std::to_string(++m_monitors) + ".err"));
-    EXPECT_TRUE(monitor->WaitUntilServing()) << monitor->Errors();
+  std::unique_ptr<ChildProcess> StartMonitor() {
+    auto monitor = std::make_unique<ChildProcess>(std::vector<std::string>{ZYT_MONITOR});
+    EXPECT_TRUE(monitor->WaitForErr("serving")) << monitor->Err();
     return monitor;
   }
 
@@ -44,17 +45,7 @@ class MonitorEventsTest : public MachineTest {
     return [document, targetW] { return CMonitorRequest::FetchPimItem(document, targetW, 1, 0); };
   }
 
-  void SetLimit(const char16_t* name, DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
-
  private:
-  int m_monitors = 0;
   int m_targets = 0;
 };
 
@@ -107,26 +98,26 @@ TEST_F(MonitorEventsTest, WaitingClientsOutliveARestart) {
   // A client that opened the event while the first monitor ran.
   HANDLE held = CreateEventW(nullptr, FALSE, FALSE, kPimServerEvent);
   ASSERT_NE(held, nullptr);
-  ASSERT_EQ(first->Stop(), 0) << first->Errors();
+  ASSERT_EQ(first->Stop().status, 0) << first->Err();
   EXPECT_EQ(WaitForSingleObject(held, 0), WAIT_TIMEOUT) << "no signal outlives a clean stop";
 
   ClientProcess waiting(FetchAnn());  // waits: no monitor runs
   auto second = StartMonitor();
-  EXPECT_EQ(waiting.Result(), S_OK) << "a client that waited across the restart is served";
+  EXPECT_EQ(waiting.Get(kPatienceSeconds), S_OK) << "a client that waited across the restart is served";
   EXPECT_EQ(WaitForSingleObject(held, kPatienceSeconds * 1000), WAIT_OBJECT_0)
       << "the new monitor signals the event the old one's clients hold";
   CloseHandle(held);
-  EXPECT_EQ(second->Stop(), 0);
+  EXPECT_EQ(second->Stop().status, 0);
 }
 
 TEST_F(MonitorEventsTest, NoMonitorStartsWithoutItsEvents) {
   // Something else holds the semaphore's name: it cannot be created or opened.
   std::string semaphore = "/dev/shm/sem." + SemaphoreNameFor(kMessageServerEvent).substr(1);
   ASSERT_EQ(mkdir(semaphore.c_str(), 0700), 0);
-  MonitorProcess monitor(PathIn("monitor.err"));
-  EXPECT_FALSE(monitor.WaitUntilServing()) << "a monitor whose clients never learn that it runs must not start";
-  EXPECT_EQ(monitor.ExitStatus(), 1);
-  std::string errors = monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  EXPECT_FALSE(monitor.WaitForErr("serving")) << "a monitor whose clients never learn that it runs must not start";
+  EXPECT_EQ(monitor.Wait().status, 1);
+  std::string errors = monitor.Err();
   EXPECT_NE(errors.find("zyt-monitor: cannot create the event \"Global\\ZYT_Orrery message server running event\""),
             std::string::npos)
       << errors;
@@ -145,10 +136,10 @@ TEST_F(MonitorEventsTest, AnotherUsersEventIsNotUsed) {
   sem_close(planted);
   ASSERT_EQ(chown(("/dev/shm/sem." + name.substr(1)).c_str(), 65534, 65534), 0);
 
-  MonitorProcess monitor(PathIn("monitor.err"));
-  EXPECT_FALSE(monitor.WaitUntilServing());
-  EXPECT_EQ(monitor.ExitStatus(), 1);
-  std::string errors = monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  EXPECT_FALSE(monitor.WaitForErr("serving"));
+  EXPECT_EQ(monitor.Wait().status, 1);
+  std::string errors = monitor.Err();
   EXPECT_NE(errors.find("cannot create the event \"Global\\ZYT_Orrery pim server running event\""), std::string::npos)
       << errors;
   EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "one line:\n" << errors;

@@ -4,6 +4,7 @@
 // monitor nor a client uses one; the monitor talks only to its own user, and
 // a client only to a server of its own user.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <grp.h>
 #include <linux/capability.h>
@@ -20,7 +21,7 @@
 #include "platform/win32/Strings.h"
 #include "platform/win32/Sync.h"
 #include "platform/win32/WinError.h"
-#include "tests/reliability/MonitorProcess.h"
+#include "tests/reliability/MonitorRequests.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test {
@@ -63,10 +64,10 @@ class MonitorPipeFolderTest : public MachineTest {
 
   // The monitor refuses the folder with one line naming it; nothing is put inside.
   void ExpectRefused(const std::string& folder, const std::string& why) {
-    MonitorProcess monitor(PathIn("monitor.err"));
-    EXPECT_FALSE(monitor.WaitUntilServing()) << why;
-    EXPECT_EQ(monitor.ExitStatus(), 1) << why;
-    std::string errors = monitor.Errors();
+    ChildProcess monitor({ZYT_MONITOR});
+    EXPECT_FALSE(monitor.WaitForErr("serving")) << why;
+    EXPECT_EQ(monitor.Wait().status, 1) << why;
+    std::string errors = monitor.Err();
     EXPECT_NE(errors.find("zyt-monitor: the pipe folder " + folder + " " + why), std::string::npos) << errors;
     EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "one line:\n" << errors;
     EXPECT_FALSE(Exists(SocketPathFor(kPimServerPipe))) << why;
@@ -151,22 +152,22 @@ TEST_F(MonitorPipeFolderTest, TheDefaultFolderInTmpIsPrivate) {
   ExpectRefused(folder, "is open to other users (mode 0777)");
   ASSERT_EQ(rmdir(folder.c_str()), 0);
 
-  MonitorProcess monitor(PathIn("monitor.err"));
-  ASSERT_TRUE(monitor.WaitUntilServing()) << monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  ASSERT_TRUE(monitor.WaitForErr("serving")) << monitor.Err();
   struct stat st;
   ASSERT_EQ(lstat(folder.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_EQ(st.st_uid, geteuid());
   EXPECT_EQ(InClientProcess([this] { return FetchAnn(); }), S_OK);
-  EXPECT_EQ(monitor.Stop(), 0);
+  EXPECT_EQ(monitor.Stop().status, 0);
   EXPECT_FALSE(Exists(folder)) << "the monitor removes the folder it made";
 }
 
 TEST_F(MonitorPipeFolderTest, OnlyProcessesOfTheSameUserTalk) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process of another user";
-  MonitorProcess monitor(PathIn("monitor.err"));
-  ASSERT_TRUE(monitor.WaitUntilServing()) << monitor.Errors();
+  ChildProcess monitor({ZYT_MONITOR});
+  ASSERT_TRUE(monitor.WaitForErr("serving")) << monitor.Err();
 
   // Another user's client reaches the socket but gets no answer, and the
   // monitor writes nothing for it.
@@ -186,7 +187,7 @@ TEST_F(MonitorPipeFolderTest, OnlyProcessesOfTheSameUserTalk) {
   EXPECT_EQ(intruder, S_FALSE) << "the connection is closed unanswered";
   EXPECT_EQ(ReadBytes(PathIn("ann.xml")), "");
   EXPECT_EQ(InClientProcess([this] { return FetchAnn(); }), S_OK) << "the monitor still serves its own user";
-  EXPECT_EQ(monitor.Stop(), 0);
+  EXPECT_EQ(monitor.Stop().status, 0);
 
   // A server of another user in our folder is not told the request.
   ASSERT_EQ(mkdir(PipeFolder().c_str(), 0700), 0);
@@ -217,7 +218,7 @@ TEST_F(MonitorPipeFolderTest, OnlyProcessesOfTheSameUserTalk) {
   close(ready[0]);
   SignalRunning();
   EXPECT_EQ(FetchAnn(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(impostor.Result(), S_OK) << "the other user's server received nothing";
+  EXPECT_EQ(impostor.Get(kPatienceSeconds), S_OK) << "the other user's server received nothing";
 }
 
 }  // namespace

@@ -2,14 +2,7 @@
 // child, whose peak resident size the kernel reports when it is reaped.
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +12,7 @@
 #include "platform/win32/Limits.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
+#include "tests/support/ChildProcess.h"
 
 // AddressSanitizer reserves and keeps memory of its own (shadow, quarantine):
 // peak sizes mean nothing there, so only the outcomes are checked.
@@ -38,37 +32,8 @@ inline constexpr bool kMeasureMemory = false;
 inline constexpr bool kMeasureMemory = true;
 #endif
 
-struct ChildRun {
-  int exitCode = -1;  // -1 when the child did not exit by itself (a signal, the watchdog)
-  long peakKb = 0;    // the child's peak resident size
-};
-
-// Runs body in a forked child, which exits with body's result; a watchdog
-// turns a hang into a failure.
-inline ChildRun RunInChild(const std::function<int()>& body) {
-  ChildRun run;
-  pid_t pid = fork();
-  if (pid < 0) return run;
-  if (pid == 0) {
-    alarm(60);
-    int code = 98;
-    try {
-      code = body();
-    } catch (...) {
-      code = 99;
-    }
-    _exit(code);
-  }
-  int status = 0;
-  rusage usage{};
-  pid_t reaped;
-  do {
-    reaped = wait4(pid, &status, 0, &usage);
-  } while (reaped < 0 && errno == EINTR);
-  if (reaped == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-  run.peakKb = usage.ru_maxrss;
-  return run;
-}
+// Filtering a large file under a sanitizer takes its time.
+inline constexpr int kChildPatienceSeconds = 60;
 
 // Filters path as the indexer does and keeps nothing of what comes: 0 when
 // Init succeeds and the chunks end normally.
@@ -97,20 +62,10 @@ inline int FilterAndDiscard(const std::u16string& path) {
 
 // How much more than a child that does nothing a child filtering path took, in KB.
 inline long ExtraKbToFilter(const std::u16string& path, int* exitCode) {
-  ChildRun idle = RunInChild([] { return 0; });
-  ChildRun run = RunInChild([&] { return FilterAndDiscard(path); });
-  *exitCode = run.exitCode;
-  return run.peakKb - idle.peakKb;
-}
-
-// Sets a limit of this machine (the test's private registry).
-inline void SetLimit(const char16_t* name, DWORD value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  ChildExit idle = RunInChild([] { return 0; }, kChildPatienceSeconds);
+  ChildExit run = RunInChild([&] { return FilterAndDiscard(path); }, kChildPatienceSeconds);
+  *exitCode = run.status;
+  return run.usage.ru_maxrss - idle.usage.ru_maxrss;
 }
 
 }  // namespace ZYT::Test::Parsers

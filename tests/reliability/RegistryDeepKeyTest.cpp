@@ -44,8 +44,8 @@ TEST_P(RegistryDeepKeyTest, ExportImportAndDeleteAtDepth) {
   ResetRegistryStore();
 
   ZYT::Test::RegistryHost host(*this);
-  ZYT::Test::HostResult exported = host.Run({"reg", "export", "HKCU\\Deep", PathIn("deep.reg")});
-  ASSERT_EQ(exported.exitCode, 0) << "signal " << exported.signal << ": " << exported.err;
+  ZYT::Test::ProcessResult exported = host.Run({"reg", "export", "HKCU\\Deep", PathIn("deep.reg")});
+  ASSERT_EQ(exported.status, 0) << "signal " << exported.signal << ": " << exported.err;
   std::string file = ReadBytes(PathIn("deep.reg"));
   std::string bottom = "[HKEY_CURRENT_USER\\" + WideToUtf8(Path(levels)) + "]\n\"v\"=\"bottom\"\n";
   EXPECT_NE(file.find(bottom), std::string::npos) << "the deepest key and its value are exported";
@@ -53,8 +53,8 @@ TEST_P(RegistryDeepKeyTest, ExportImportAndDeleteAtDepth) {
   ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, u"Deep"), ERROR_SUCCESS);
   EXPECT_FALSE(Exists(u"Deep"));
   ResetRegistryStore();
-  ZYT::Test::HostResult imported = host.Run({"reg", "import", PathIn("deep.reg")});
-  ASSERT_EQ(imported.exitCode, 0) << "signal " << imported.signal << ": " << imported.err;
+  ZYT::Test::ProcessResult imported = host.Run({"reg", "import", PathIn("deep.reg")});
+  ASSERT_EQ(imported.status, 0) << "signal " << imported.signal << ": " << imported.err;
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Path(levels).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
   WCHAR value[16] = {};
@@ -89,9 +89,9 @@ TEST_F(RegistryKeyDepthLimitTest, NoKeyBelowTheFiveHundredAndTwelfthLevel) {
   std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\" + WideToUtf8(Path(513)) + "]\n";
   WriteBytes(PathIn("deeper.reg"), text);
   ResetRegistryStore();
-  ZYT::Test::HostResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "import", PathIn("deeper.reg")});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(ZYT::Test::LinesOf(r.err).size(), 1u) << r.err;
+  ZYT::Test::ProcessResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "import", PathIn("deeper.reg")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ZYT::Test::Lines(r.err).size(), 1u) << r.err;
   EXPECT_NE(r.err.find("line 3: cannot create"), std::string::npos) << r.err;
 }
 

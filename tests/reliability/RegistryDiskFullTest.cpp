@@ -47,25 +47,25 @@ TEST_F(RegistryDiskFullTest, ImportThatFillsTheDiskSaysSoAndChangesNothing) {
   ResetRegistryStore();  // the child must find the store as this process left it
   WriteBytes(PathIn("big.reg"), BigImport());
   ZYT::Test::RegistryHost host(*this);
-  ZYT::Test::HostResult r = host.Run({"reg", "import", PathIn("big.reg")}, FileSizeLimit(256 * 1024));
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  auto lines = ZYT::Test::LinesOf(r.err);
+  ZYT::Test::ProcessResult r = host.Run({"reg", "import", PathIn("big.reg")}, FileSizeLimit(256 * 1024));
+  EXPECT_EQ(r.status, 1) << r.err;
+  auto lines = ZYT::Test::Lines(r.err);
   ASSERT_EQ(lines.size(), 1u) << r.err;
   EXPECT_NE(lines[0].find("There is not enough space on the disk."), std::string::npos) << lines[0];
   EXPECT_EQ(lines[0].find("could not be written"), std::string::npos) << lines[0];
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"Big")) << "a failed import leaves nothing of itself";
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"Before"));
 
-  ZYT::Test::HostResult again = host.Run({"reg", "import", PathIn("big.reg")});
-  EXPECT_EQ(again.exitCode, 0) << "with space, the same import goes through: " << again.err;
+  ZYT::Test::ProcessResult again = host.Run({"reg", "import", PathIn("big.reg")});
+  EXPECT_EQ(again.status, 0) << "with space, the same import goes through: " << again.err;
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"Big\\K1999"));
 }
 
 TEST_F(RegistryDiskFullTest, SetupThatFillsTheDiskBlamesTheRegistryNotAModule) {
   ZYT::Test::RegistryHost host(*this);
-  ZYT::Test::HostResult r = host.Run({"setup"}, FileSizeLimit(48 * 1024));
-  EXPECT_EQ(r.exitCode, 1);
-  auto lines = ZYT::Test::LinesOf(r.err);
+  ZYT::Test::ProcessResult r = host.Run({"setup"}, FileSizeLimit(48 * 1024));
+  EXPECT_EQ(r.status, 1);
+  auto lines = ZYT::Test::Lines(r.err);
   ASSERT_EQ(lines.size(), 1u) << r.err;
   EXPECT_NE(lines[0].find("0x80070070 (There is not enough space on the disk.) writing " + RegistryStorePath()),
             std::string::npos)
@@ -79,15 +79,14 @@ TEST_F(RegistryDiskFullTest, SetupThatFillsTheDiskBlamesTheRegistryNotAModule) {
 TEST_F(RegistryDiskFullTest, TransactionThatFillsTheDiskCommitsNothing) {
   ZYT::Test::SetRegistryString(HKEY_CURRENT_USER, u"Before", u"v", u"kept");
   ResetRegistryStore();
-  pid_t pid = fork();
-  if (pid == 0) {
+  ZYT::Test::ChildExit child = ZYT::Test::RunInChild([] {
     FileSizeLimit(128 * 1024)();
     HKEY before = nullptr, filling = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Before", 0, KEY_ALL_ACCESS, &before) != ERROR_SUCCESS) _exit(10);
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Before", 0, KEY_ALL_ACCESS, &before) != ERROR_SUCCESS) return 10;
     CRegistryTransaction transaction;
-    if (transaction.Status() != ERROR_SUCCESS) _exit(11);
+    if (transaction.Status() != ERROR_SUCCESS) return 11;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, u"Filling", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &filling, nullptr))
-      _exit(12);
+      return 12;
     std::vector<BYTE> block(64 * 1024, 0x5a);
     LONG first = ERROR_SUCCESS;
     for (int i = 0; i < 64 && first == ERROR_SUCCESS; ++i) {
@@ -97,13 +96,12 @@ TEST_F(RegistryDiskFullTest, TransactionThatFillsTheDiskCommitsNothing) {
     const DWORD one = 1;
     RegSetValueExW(before, u"late", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
     LONG commit = transaction.Commit();
-    if (first != ERROR_SUCCESS && first != ERROR_DISK_FULL) _exit(20);
-    _exit(commit == ERROR_DISK_FULL ? 0 : 21);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1x: set-up failed; 20: a write failed otherwise; 21: the commit did not "
+    if (first != ERROR_SUCCESS && first != ERROR_DISK_FULL) return 20;
+    return commit == ERROR_DISK_FULL ? 0 : 21;
+  }, ZYT::Test::RegistryHost::kPatienceSeconds);
+  ASSERT_FALSE(child.hung);
+  ASSERT_EQ(child.signal, 0);
+  EXPECT_EQ(child.status, 0) << "1x: set-up failed; 20: a write failed otherwise; 21: the commit did not "
                                        "report a full disk";
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"Filling"));
   HKEY before = nullptr;

@@ -28,9 +28,9 @@ class RegistryFileProblemsTest : public Test::MachineTest {
                                                             {"register", "zytfilters"}};
     ZYT::Test::RegistryHost host(*this);
     for (const auto& args : commands) {
-      ZYT::Test::HostResult r = host.Run(args);
-      EXPECT_EQ(r.exitCode, 1) << args[0] << ": " << r.err;
-      auto lines = ZYT::Test::LinesOf(r.err);
+      ZYT::Test::ProcessResult r = host.Run(args);
+      EXPECT_EQ(r.status, 1) << args[0] << ": " << r.err;
+      auto lines = ZYT::Test::Lines(r.err);
       ASSERT_EQ(lines.size(), 1u) << args[0] << ": " << r.err;
       EXPECT_NE(lines[0].find(path + ": " + why), std::string::npos) << args[0] << ": " << lines[0];
       EXPECT_EQ(lines[0].find(".dll.so"), std::string::npos) << "no module is to blame: " << lines[0];
@@ -56,8 +56,8 @@ TEST_F(RegistryFileProblemsTest, AnotherProgramsDatabaseIsLeftAlone) {
 
 TEST_F(RegistryFileProblemsTest, FifoIsNeitherOpenedNorWaitedFor) {
   ASSERT_EQ(mkfifo(RegistryStorePath().c_str(), 0600), 0);
-  ZYT::Test::HostResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "query", "HKLM"});
-  EXPECT_EQ(r.exitCode, 1);
+  ZYT::Test::ProcessResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "query", "HKLM"});
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zytfilt reg: " + RegistryStorePath() + ": is not a registry database (not a regular file)\n");
 }
 
@@ -72,8 +72,8 @@ TEST_F(RegistryFileProblemsTest, RegistryInAReadOnlyFolderIsReadButNotWritten) {
   setenv("ZYT_REGISTRY", PathIn("ro/registry.db").c_str(), 1);
   ResetRegistryStore();
   ZYT::Test::RegistryHost host(*this);
-  ZYT::Test::HostResult setup = host.Run({"setup"});
-  ASSERT_EQ(setup.exitCode, 0) << setup.err;
+  ZYT::Test::ProcessResult setup = host.Run({"setup"});
+  ASSERT_EQ(setup.status, 0) << setup.err;
   // The last connection to close folds the log back into the file, as a
   // registry that nobody uses is left.
   HKEY probe = nullptr;
@@ -84,20 +84,20 @@ TEST_F(RegistryFileProblemsTest, RegistryInAReadOnlyFolderIsReadButNotWritten) {
   ASSERT_EQ(chmod(PathIn("ro").c_str(), 0500), 0);
   WriteBytes(PathIn("new.reg"), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\New]\n");
 
-  ZYT::Test::HostResult query = host.Run({"reg", "query", "HKCR\\.mp3"}, DropFilePrivileges);
-  EXPECT_EQ(query.exitCode, 0) << query.err;
+  ZYT::Test::ProcessResult query = host.Run({"reg", "query", "HKCR\\.mp3"}, DropFilePrivileges);
+  EXPECT_EQ(query.status, 0) << query.err;
   EXPECT_EQ(query.out, "HKCR\\.mp3\\PersistentHandler\n");
-  ZYT::Test::HostResult dump = host.Run({"dump", ZYT_SAMPLES "/sample.mp3"}, DropFilePrivileges);
-  EXPECT_EQ(dump.exitCode, 0) << dump.err;
+  ZYT::Test::ProcessResult dump = host.Run({"dump", ZYT_SAMPLES "/sample.mp3"}, DropFilePrivileges);
+  EXPECT_EQ(dump.status, 0) << dump.err;
   EXPECT_NE(dump.out.find("end of chunks"), std::string::npos) << dump.out;
 
   const std::string readOnly = "(" + PathIn("ro/registry.db") + " is read-only for this user)";
-  ZYT::Test::HostResult import = host.Run({"reg", "import", PathIn("new.reg")}, DropFilePrivileges);
-  EXPECT_EQ(import.exitCode, 1);
+  ZYT::Test::ProcessResult import = host.Run({"reg", "import", PathIn("new.reg")}, DropFilePrivileges);
+  EXPECT_EQ(import.status, 1);
   EXPECT_EQ(import.err, "zytfilt reg: " + PathIn("new.reg") + ": cannot write the registry: Access is denied. " +
                             readOnly + "\n");
-  ZYT::Test::HostResult again = host.Run({"setup"}, DropFilePrivileges);
-  EXPECT_EQ(again.exitCode, 1);
+  ZYT::Test::ProcessResult again = host.Run({"setup"}, DropFilePrivileges);
+  EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.err, "zytfilt: " + PathIn("ro/registry.db") + ": is read-only for this user; it can be read but "
                                                                  "not set up\n");
   EXPECT_FALSE(Exists(PathIn("ro/registry.db-wal"))) << "nothing was written beside it";

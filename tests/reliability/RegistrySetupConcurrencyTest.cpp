@@ -16,11 +16,11 @@ class RegistrySetupConcurrencyTest : public Test::MachineTest {
   // Starts every command at once and expects each to succeed.
   void RunTogether(const std::vector<std::vector<std::string>>& commands) {
     ZYT::Test::RegistryHost host(*this);
-    std::vector<pid_t> pids;
-    for (const auto& args : commands) pids.push_back(host.Start(args));
-    for (size_t i = 0; i < pids.size(); ++i) {
-      ZYT::Test::HostResult r = host.Wait(pids[i]);
-      EXPECT_EQ(r.exitCode, 0) << "zytfilt " << commands[i][0] << " #" << i << ": " << r.err;
+    std::vector<ZYT::Test::ChildProcess*> hosts;
+    for (const auto& args : commands) hosts.push_back(&host.Start(args));
+    for (size_t i = 0; i < hosts.size(); ++i) {
+      ZYT::Test::ProcessResult r = hosts[i]->Wait(host.kPatienceSeconds);
+      EXPECT_EQ(r.status, 0) << "zytfilt " << commands[i][0] << " #" << i << ": " << r.err;
       EXPECT_EQ(r.err, "") << "zytfilt " << commands[i][0] << " #" << i;
       if (commands[i][0] == "dump") {
         EXPECT_NE(r.out.find("end of chunks"), std::string::npos) << "dump #" << i << ":\n" << r.out;

@@ -48,14 +48,14 @@ TEST_F(RegistryTransactionTest, ImportKilledHalfWayLeavesNothingOfIt) {
   const off_t start = SizeOf(log);
 
   ZYT::Test::RegistryHost host(*this);
-  pid_t pid = host.Start({"reg", "import", PathIn("big.reg")});
+  ZYT::Test::ChildProcess& import = host.Start({"reg", "import", PathIn("big.reg")});
   bool killed = false;
   for (int i = 0; i < 60000 && !killed; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) break;
-    if (SizeOf(log) > start + 4 * 1024 * 1024) killed = kill(pid, SIGKILL) == 0;
+    if (!import.Running()) break;
+    if (SizeOf(log) > start + 4 * 1024 * 1024) killed = kill(import.Pid(), SIGKILL) == 0;
     else std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  ZYT::Test::HostResult r = host.Wait(pid);
+  ZYT::Test::ProcessResult r = import.Wait(host.kPatienceSeconds);
   ASSERT_TRUE(killed) << "the import ended before 4 MB of it were written, so it could not be killed half-way: "
                       << r.err;
   ASSERT_EQ(r.signal, SIGKILL);
@@ -63,8 +63,8 @@ TEST_F(RegistryTransactionTest, ImportKilledHalfWayLeavesNothingOfIt) {
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"Before")) << "the import's deletion was undone with the rest";
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"Big")) << "no key of the killed import is visible";
   WriteBytes(PathIn("small.reg"), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\After]\n");
-  ZYT::Test::HostResult again = host.Run({"reg", "import", PathIn("small.reg")});
-  EXPECT_EQ(again.exitCode, 0) << "the store is intact after the kill: " << again.err;
+  ZYT::Test::ProcessResult again = host.Run({"reg", "import", PathIn("small.reg")});
+  EXPECT_EQ(again.status, 0) << "the store is intact after the kill: " << again.err;
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"After"));
 }
 
@@ -73,8 +73,8 @@ TEST_F(RegistryTransactionTest, ImportWithABadLineChangesNothing) {
   WriteBytes(PathIn("bad.reg"),
              "Windows Registry Editor Version 5.00\n\n[-HKEY_CURRENT_USER\\Before]\n\n[HKEY_CURRENT_USER\\New]\n"
              "\"a\"=\"1\"\n\"b\"=dword:nothex\n");
-  ZYT::Test::HostResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "import", PathIn("bad.reg")});
-  EXPECT_EQ(r.exitCode, 1);
+  ZYT::Test::ProcessResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "import", PathIn("bad.reg")});
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zytfilt reg: " + PathIn("bad.reg") + ": line 7: bad dword value\n");
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, u"Before"));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"New"));
@@ -84,10 +84,9 @@ TEST_F(RegistryTransactionTest, ImportWithABadLineChangesNothing) {
 // an empty machine, then again over a registered one.
 TEST_F(RegistryTransactionTest, ReaderNeverSeesAModuleHalfRegistered) {
   ZYT::Test::RegistryHost host(*this);
-  pid_t pid = host.Start({"register", "zytfilters"});
-  ZYT::Test::HostResult first;
+  ZYT::Test::ChildProcess& registration = host.Start({"register", "zytfilters"});
   int polls = 0;
-  while (!host.Poll(pid, first)) {
+  while (registration.Running()) {
     ++polls;
     // Read in the order they are written: a class that is there while the
     // type library written after it is not is a half registration.
@@ -95,16 +94,16 @@ TEST_F(RegistryTransactionTest, ReaderNeverSeesAModuleHalfRegistered) {
     ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, m_typeLibrary))
         << "poll " << polls << ": the first class is registered but not yet the type library";
   }
-  ASSERT_EQ(first.exitCode, 0) << first.err;
+  ZYT::Test::ProcessResult first = registration.Wait();
+  ASSERT_EQ(first.status, 0) << first.err;
   ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, m_typeLibrary));
 
   // Re-registering keeps every key that is already right: a handle held
   // across it stays valid, and a fresh look always finds the class.
   HKEY held = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, m_firstClass.c_str(), 0, KEY_READ, &held), ERROR_SUCCESS);
-  std::vector<pid_t> writers = {host.Start({"register", "zytfilters"}), host.Start({"setup"}),
-                                host.Start({"register", "zytfilters"})};
-  std::vector<ZYT::Test::HostResult> results(writers.size());
+  std::vector<ZYT::Test::ChildProcess*> writers = {&host.Start({"register", "zytfilters"}), &host.Start({"setup"}),
+                                                   &host.Start({"register", "zytfilters"})};
   std::vector<bool> done(writers.size());
   for (size_t finished = 0; finished < writers.size();) {
     WCHAR module[512];
@@ -114,11 +113,11 @@ TEST_F(RegistryTransactionTest, ReaderNeverSeesAModuleHalfRegistered) {
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, m_firstClass)) << "a fresh look missed the registered class";
     if (rc != ERROR_SUCCESS) break;
     for (size_t i = 0; i < writers.size(); ++i)
-      if (!done[i] && host.Poll(writers[i], results[i])) done[i] = true, ++finished;
+      if (!done[i] && !writers[i]->Running()) done[i] = true, ++finished;
   }
-  for (size_t i = 0; i < writers.size(); ++i) {
-    if (!done[i]) results[i] = host.Wait(writers[i]);
-    EXPECT_EQ(results[i].exitCode, 0) << results[i].err;
+  for (ZYT::Test::ChildProcess* writer : writers) {
+    ZYT::Test::ProcessResult r = writer->Wait(host.kPatienceSeconds);
+    EXPECT_EQ(r.status, 0) << r.err;
   }
   RegCloseKey(held);
 }

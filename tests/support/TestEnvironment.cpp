@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/com/TaskAllocator.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
@@ -44,6 +45,14 @@ void SetRegistryString(HKEY root, const std::u16string& key, const std::u16strin
                            static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
             ERROR_SUCCESS);
   RegCloseKey(handle);
+}
+
+void SetLimit(const char16_t* name, DWORD value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value), ERROR_SUCCESS);
+  RegCloseKey(key);
 }
 
 HRESULT RegisterModule(const std::string& path) {

@@ -40,6 +40,9 @@ class MachineTest : public ::testing::Test {
 // Writes a REG_SZ value, creating the key; fails the test when it cannot.
 void SetRegistryString(HKEY root, const std::u16string& key, const std::u16string& name, const std::u16string& value);
 
+// Sets a limit (a REG_DWORD under the limits key) of the test's machine.
+void SetLimit(const char16_t* name, DWORD value);
+
 // Loads a built module and runs its DllRegisterServer against the test's registry.
 HRESULT RegisterModule(const std::string& path);
 // Points ZYT_SETTINGS at a file in the test's folder and registers the

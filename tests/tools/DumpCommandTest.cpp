@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <regex>
@@ -10,39 +8,30 @@
 #include "doctypes/CatalogEnumerator.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
 
-class DumpCommandTest : public ZYT::Test::MachineTest {
+using namespace ZYT::Test;
+
+class DumpCommandTest : public MachineTest {
  protected:
-  struct Output {
-    int status;
-    std::string out, err;
-  };
-  // Runs zytfilt on this test's machine (its own registry and settings).
-  Output Run(const std::string& arguments, const std::string& environment = "") {
-    std::string command = environment + " ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' " + arguments + " 2>'" +
-                          PathIn("stderr") + "'";
-    Output o;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) o.out.append(buffer, n);
-    o.status = WEXITSTATUS(pclose(pipe));
-    o.err = ReadBytes(PathIn("stderr"));
-    return o;
+  // Runs zytfilt on this test's machine (its own registry and settings),
+  // with HOME moved when home is given.
+  ProcessResult Run(const std::vector<std::string>& arguments, const std::string& home = "") {
+    ProcessOptions options{.env = {{"ZYT_SETTINGS", SettingsPath()}}};
+    if (!home.empty()) options.env.emplace_back("HOME", home);
+    return RunZytfilt(arguments, options);
   }
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
-      lines.push_back(text.substr(pos, end - pos));
-    return lines;
+  static std::vector<std::string> With(std::vector<std::string> arguments, const std::string& last) {
+    arguments.push_back(last);
+    return arguments;
   }
 };
 
 TEST_F(DumpCommandTest, FreshMachineDumpsTheSampleAsJson) {
-  Output o = Run("dump --json '" ZYT_SAMPLES "/sample.mp3'");
+  ProcessResult o = Run({"dump", "--json", ZYT_SAMPLES "/sample.mp3"});
   ASSERT_EQ(o.status, 0) << o.err;
   auto lines = Lines(o.out);
   ASSERT_GE(lines.size(), 6u);
@@ -63,42 +52,42 @@ TEST_F(DumpCommandTest, FreshMachineDumpsTheSampleAsJson) {
 }
 
 TEST_F(DumpCommandTest, OptionsReachTheFilter) {
-  Output o = Run("dump --json --init-flags 0 --buffer 3 '" ZYT_SAMPLES "/sample.ogg'");
+  ProcessResult o = Run({"dump", "--json", "--init-flags", "0", "--buffer", "3", ZYT_SAMPLES "/sample.ogg"});
   ASSERT_EQ(o.status, 0) << o.err;
   auto lines = Lines(o.out);
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("\"id\":1,\"breakType\":2,\"flags\":\"text\""), std::string::npos)
       << "Init flags 0 ask for no values; the text comes whole through a 3-character buffer: " << lines[0];
-  o = Run("dump --json --attribute '{B725F130-47EF-101A-A5F1-02608C9EEBAC}/19' '" ZYT_SAMPLES "/sample.mp3'");
+  o = Run({"dump", "--json", "--attribute", "{B725F130-47EF-101A-A5F1-02608C9EEBAC}/19", ZYT_SAMPLES "/sample.mp3"});
   EXPECT_EQ(Lines(o.out).size(), 1u) << "the MP3 filter has nothing for the contents alone";
-  o = Run("dump --class ZytFilters.Mp3Filter '" ZYT_SAMPLES "/sample.ogg'");
+  o = Run({"dump", "--class", "ZytFilters.Mp3Filter", ZYT_SAMPLES "/sample.ogg"});
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(o.out.find("end of chunks"), std::string::npos) << "an Ogg file read as MP3 has no tags";
 }
 
 TEST_F(DumpCommandTest, ErrorsAreOneLineAndAFailingExit) {
   WriteBytes(PathIn("notes.unknownext"), "x");
-  Output o = Run("dump '" + PathIn("notes.unknownext") + "'");
+  ProcessResult o = Run({"dump", PathIn("notes.unknownext")});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(Lines(o.err).size(), 1u) << o.err;
   EXPECT_NE(o.err.find("no filter is registered"), std::string::npos);
-  o = Run("dump --json '" + PathIn("missing.mp3") + "'");
+  o = Run({"dump", "--json", PathIn("missing.mp3")});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.out.find("\"error\":\"0x80041703\",\"step\":\"Init\""), std::string::npos) << o.out;
-  o = Run("dump --buffer 0 x.mp3");
+  o = Run({"dump", "--buffer", "0", "x.mp3"});
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(Lines(o.err).size(), 1u);
-  o = Run("dump --attribute nonsense x.mp3");
+  o = Run({"dump", "--attribute", "nonsense", "x.mp3"});
   EXPECT_EQ(o.status, 2);
-  o = Run("frobnicate");
+  o = Run({"frobnicate"});
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(Lines(o.err).size(), 1u);
 }
 
 TEST_F(DumpCommandTest, SetupForTheProductMakesALocalCatalogOverHome) {
-  Output o = Run("setup --product");
+  ProcessResult o = Run({"setup", "--product"});
   ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_EQ(Run("setup --product").status, 0) << "a second run changes nothing";
+  EXPECT_EQ(Run({"setup", "--product"}).status, 0) << "a second run changes nothing";
   setenv("ZYT_SETTINGS", SettingsPath().c_str(), 1);
   std::u16string type;
   const char* home = std::getenv("HOME");
@@ -122,12 +111,12 @@ TEST_F(DumpCommandTest, TheCatalogProxyInFrontOfTheTextFilter) {
   mkdir(PathIn("home").c_str(), 0700);
   WriteBytes(PathIn("home/note.txt"), "Hello proxy world.\n");
   WriteBytes(PathIn("note.txt"), "Hello proxy world.\n");
-  const std::string home = "HOME='" + PathIn("home") + "'";
-  ASSERT_EQ(Run("setup --product", home).status, 0);
+  const std::string home = PathIn("home");
+  ASSERT_EQ(Run({"setup", "--product"}, home).status, 0);
   std::filesystem::create_directories(PathIn("repository/Debug"));
-  const std::string proxy = "dump --json --class ZytFilters.OrreryCISProxyFilter ";
+  const std::vector<std::string> proxy = {"dump", "--json", "--class", "ZytFilters.OrreryCISProxyFilter"};
 
-  Output o = Run(proxy + "'" + PathIn("home/note.txt") + "'", home);
+  ProcessResult o = Run(With(proxy, PathIn("home/note.txt")), home);
   ASSERT_EQ(o.status, 0) << o.err;
   auto lines = Lines(o.out);
   ASSERT_EQ(lines.size(), 6u) << o.out;
@@ -143,8 +132,8 @@ TEST_F(DumpCommandTest, TheCatalogProxyInFrontOfTheTextFilter) {
       << lines[4];
   EXPECT_NE(lines[5].find("\"end\":\"0x80041700\""), std::string::npos);
 
-  Output native = Run("dump --json '" + PathIn("note.txt") + "'", home);
-  Output passed = Run(proxy + "'" + PathIn("note.txt") + "'", home);
+  ProcessResult native = Run({"dump", "--json", PathIn("note.txt")}, home);
+  ProcessResult passed = Run(With(proxy, PathIn("note.txt")), home);
   ASSERT_EQ(native.status, 0) << native.err;
   EXPECT_EQ(passed.out, native.out) << "outside the catalogs the proxy only passes the native filter on";
 

@@ -1,23 +1,18 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
+#include <memory>
 
 #include "filters/items/MonitorRequest.h"
 #include "platform/win32/ObjectNames.h"
 #include "platform/win32/Pipes.h"
 #include "platform/win32/Strings.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tools/zyt-monitor/MonitorItems.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,18 +44,13 @@ class MonitorTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    char* argv[] = {const_cast<char*>(ZYT_MONITOR), nullptr};
-    ASSERT_EQ(posix_spawn(&m_monitor, ZYT_MONITOR, nullptr, nullptr, argv, environ), 0);
-    std::string socket = ZYT::SocketPathFor(kPimServerPipe);
-    for (int i = 0; i < 500 && !Exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(Exists(socket)) << "the monitor did not start";
+    m_monitor = std::make_unique<ChildProcess>(std::vector<std::string>{ZYT_MONITOR});
+    ASSERT_TRUE(Eventually([&] { return Exists(ZYT::SocketPathFor(kPimServerPipe)); }))
+        << "the monitor did not start: " << m_monitor->Err();
   }
   void TearDown() override {
-    if (m_monitor > 0) {
-      kill(m_monitor, SIGTERM);
-      int status = 0;
-      waitpid(m_monitor, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the monitor must stop cleanly";
+    if (m_monitor) {
+      EXPECT_EQ(m_monitor->Stop().status, 0) << "the monitor must stop cleanly: " << m_monitor->Err();
       EXPECT_FALSE(Exists(ZYT::SocketPathFor(kMessageServerPipe))) << "no socket file outlives the monitor";
     }
     MachineTest::TearDown();
@@ -68,7 +58,7 @@ class MonitorTest : public MachineTest {
   HRESULT FetchPim(const std::string& document, const std::string& target) {
     return CMonitorRequest::FetchPimItem(PathInW(document), PathInW(target), 1, 0);
   }
-  pid_t m_monitor = 0;
+  std::unique_ptr<ChildProcess> m_monitor;
 };
 
 TEST_F(MonitorTest, PimItemsAreWrittenIntoTheTarget) {
@@ -118,13 +108,10 @@ TEST_F(MonitorTest, MessageDocumentIsDumpedEndToEnd) {
              "Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\nContent-Type: text/plain\r\n\r\nAgenda\r\n"
              "--x\r\nContent-Disposition: attachment; filename=\"plan.ods\"\r\n\r\nP\r\n--x--\r\n");
   WriteBytes(PathIn("msg.qhm"), "message: mail.eml\n");
-  std::string command = "ZYT_SETTINGS='" + SettingsPath() + "' '" ZYT_ZYTFILT "' dump --json '" + PathIn("msg.qhm") + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  ASSERT_EQ(WEXITSTATUS(pclose(pipe)), 0) << out;
+  ProcessResult dump =
+      RunZytfilt({"dump", "--json", PathIn("msg.qhm")}, {.env = {{"ZYT_SETTINGS", SettingsPath()}}});
+  ASSERT_EQ(dump.status, 0) << dump.out << dump.err;
+  const std::string& out = dump.out;
   for (const char* expected :
        {"\"propid\":5,\"idChunkSource\":1,\"cwcStartSource\":0,\"cwcLenSource\":0,\"value\":{\"vt\":31,\"data\":\"Minutes\"}",
         "\"text\":\"Agenda\"", "\"propid\":9,", "\"data\":\"1\"", "\"data\":\"plan.ods\"", "\"propid\":13,",
