@@ -1,6 +1,8 @@
 #include "framework/SimpleLogger.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -86,8 +88,16 @@ void CSimpleLogger::WriteEntry(const std::u16string& text, const char* label, in
     }
   }
   std::string path = ZYT::ToPosixPath(m_currentFile.c_str());
-  FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
-  if (!file) return;
+  if (path.empty()) return;
+  // A FIFO put where the log goes would hold the filter at the open or the
+  // write: never wait, and write only into a regular file.
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return;
+  }
   std::string entry;
   if (m_timeStamps) {
     std::time_t now = std::time(nullptr);
@@ -111,6 +121,8 @@ void CSimpleLogger::WriteEntry(const std::u16string& text, const char* label, in
     entry += ": ";
   }
   entry += ZYT::WideToCodePage(CP_ACP, text);
-  std::fwrite(entry.data(), 1, entry.size(), file);
-  std::fclose(file);
+  // A log entry that cannot be written is dropped: the log never fails a filter.
+  const ssize_t written = write(fd, entry.data(), entry.size());
+  (void)written;
+  close(fd);
 }

@@ -10,6 +10,7 @@
 #include "platform/com/ComObject.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -98,6 +99,29 @@ TEST_F(SimpleLoggerTest, FixedFileAppendsWithoutStamps) {
     log.Log(u"a;b\n");
   }
   EXPECT_EQ(ReadBytes(PathIn("logs/indexer-performance.csv")), "a;b\na;b\n");
+}
+
+// Someone else's FIFO where the log goes must neither hold the filter nor get
+// its entries; the next regular file does.
+TEST_F(SimpleLoggerTest, AFifoInPlaceOfTheLogIsNeverWaitedFor) {
+  mkdir(PathIn("logs").c_str(), 0700);
+  ASSERT_EQ(mkfifo(PathIn("logs/indexer-performance.csv").c_str(), 0600), 0);
+  ZYT::Test::ChildExit exit = ZYT::Test::RunInChild([&] {
+    CSimpleLogger log(u"indexer-performance.csv", false, false, Folder());
+    log.Log(u"a;b\n");
+    return 0;
+  }, 10);
+  EXPECT_FALSE(exit.hung) << "the log waited for a reader of the FIFO";
+  EXPECT_EQ(exit.status, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(PathIn("logs/indexer-performance.csv").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced";
+  unlink(PathIn("logs/indexer-performance.csv").c_str());
+  CSimpleLogger log(u"indexer-performance.csv", false, false, Folder());
+  log.Log(u"c\n");
+  EXPECT_EQ(ReadBytes(PathIn("logs/indexer-performance.csv")), "c\n");
+  ASSERT_EQ(stat(PathIn("logs/indexer-performance.csv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a log is its owner's only";
 }
 
 TEST(LogRenderingTest, PropertiesAndValues) {
