@@ -5,6 +5,7 @@
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
+#include "filters/xml/SimpleFileFilterAdapter.h"
 #include "interfaces/ClassIds.h"
 #include "platform/win32/SysInfo.h"
 
@@ -25,7 +26,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},
     {&CLSID_EmailFilter, &ZytCreateInstance<CEmailFilter>, &UpdateRegistry<111>},
     {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},
-    {&CLSID_SimpleFileFilterAdapter, nullptr, &UpdateRegistry<113>},
+    {&CLSID_SimpleFileFilterAdapter, &ZytCreateInstance<CSimpleFileFilterAdapter>, &UpdateRegistry<113>},
     {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},
     {&CLSID_XMLFilter, nullptr, &UpdateRegistry<116>},
     {&CLSID_XMLProxyFilter, nullptr, &UpdateRegistry<117>},
