@@ -172,7 +172,8 @@ WalkResult WalkFilter(IFilter* filter, const WalkOptions& options) {
       if (options.probe) {
         PROPVARIANT* value = reinterpret_cast<PROPVARIANT*>(0x1);
         HRESULT v = filter->GetValue(&value);
-        if (v != FILTER_E_NO_VALUES) violation(index, "GetValue on a text chunk answered " + Hex(v));
+        bool refused = options.crossCallsAnyRefusal ? FAILED(v) : v == FILTER_E_NO_VALUES;
+        if (!refused) violation(index, "GetValue on a text chunk answered " + Hex(v));
         if (SUCCEEDED(v) && value) {
           PropVariantClear(value);
           CoTaskMemFree(value);
@@ -205,7 +206,7 @@ WalkResult WalkFilter(IFilter* filter, const WalkOptions& options) {
       if (options.probe) {
         ULONG count = bufferSize;
         HRESULT t = filter->GetText(&count, buffer.data());
-        bool refused = options.valueTextForwarded ? FAILED(t) : t == FILTER_E_NO_TEXT;
+        bool refused = options.valueTextForwarded || options.crossCallsAnyRefusal ? FAILED(t) : t == FILTER_E_NO_TEXT;
         if (!refused) violation(index, "GetText on a value chunk answered " + Hex(t));
       }
       PROPVARIANT* value = nullptr;

@@ -33,6 +33,10 @@ struct WalkOptions {
   // Proxy filters pass GetText on to the filter they drive, even on their own
   // value chunks; any refusal is then right, not only FILTER_E_NO_TEXT.
   bool valueTextForwarded = false;
+  // A filter that answers GetValue on a text chunk with FILTER_E_NO_MORE_VALUES
+  // (and GetText on a value chunk with FILTER_E_NO_MORE_TEXT): any refusal of
+  // the other kind's call is right.
+  bool crossCallsAnyRefusal = false;
   // The walk stops after this many chunks when the filter has more.
   size_t maxChunks = 100000;
 };
