@@ -1,6 +1,8 @@
 // The adapter between plug-in simple filters and the indexer: the plug-in
 // class named by the extension's configuration, its chunks converted, what it
 // hands over freed exactly once.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -351,6 +353,43 @@ TEST_F(SimpleFileFilterAdapterTest, AConfigurationThatNamesNoPlugInFailsLoad) {
   EXPECT_EQ(fresh->GetCurFile(&current), E_FAIL) << "nothing loaded";
   EXPECT_EQ(fresh->IsDirty(), E_NOTIMPL);
   EXPECT_EQ(fresh->Save(nullptr, FALSE), S_OK);
+}
+
+
+TEST_F(SimpleFileFilterAdapterTest, TheLogSaysWhatThePlugInDid) {
+  for (const char* folder : {"repo", "repo/Debug", "repo/Debug.Filter"})
+    ASSERT_EQ(mkdir(PathIn(folder).c_str(), 0700), 0);
+  UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
+                               "\"/></repository></settings>");
+  Configure(u"plg", kScriptedFilterText);
+  Configure(u"notfilter", u"{5F1E0000-0000-0000-0000-0000000000A2}");
+  g_plan = {{.breakType = 7, .text = u"odd"}, {.propertySet = kOwnSet, .name = u"rating", .value = u"five"}};
+  g_failAt = E_ACCESSDENIED;
+  {
+    ComPtr<IFilter> filter = Loaded("doc.plg");
+    ASSERT_TRUE(filter);
+    WalkResult r = DriveFilter(filter.get(), NoReinit());
+    EXPECT_EQ(r.end, E_ACCESSDENIED);
+    g_loadResult = FILTER_E_ACCESS;
+    HRESULT hr = S_OK;
+    filter = Loaded("again.plg", &hr);
+    EXPECT_EQ(hr, FILTER_E_ACCESS);
+    filter = Loaded("x.notfilter", &hr);
+    EXPECT_EQ(hr, E_FAIL);
+  }
+  std::string log;
+  for (const std::string& name : ListDir(PathIn("repo/Debug.Filter"))) {
+    EXPECT_EQ(name.rfind("SFF", 0), 0u) << name;
+    log += ReadBytes(PathIn("repo/Debug.Filter/" + name));
+  }
+  for (const char* line : {"FinalConstruct\n", "getBreakType: invalid break type 0x7\n",
+                           "GetChunk: {B725F130-47EF-101A-A5F1-02608C9EEBAC}/0x13 (text)\n",
+                           "GetChunk: {5F1E0000-0000-0000-0000-0000000000B0}/rating (value)\n",
+                           "GetValue: {5F1E0000-0000-0000-0000-0000000000B0}/rating, value = five\n",
+                           "GetChunk: ISimpleFileFilter::GetChunk returned 0x80070005\n",
+                           "Load: ISimpleFileFilter::Load returned 0x80041703\n",
+                           "Load: failed to instanstiate ISimpleFileFilter\n", "FinalRelease\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\nin\n" << log;
 }
 
 }  // namespace
