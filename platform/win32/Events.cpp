@@ -128,8 +128,13 @@ BOOL ResetEvent(HANDLE event) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  auto* e = ZYT::HandleAs<EventObject>(handle);
-  if (!e) return WAIT_FAILED;
+  ZYT::KernelObject* object = ZYT::LookupHandle(handle);
+  if (!object) {
+    ZYT::SetInvalidHandleError();
+    return WAIT_FAILED;
+  }
+  auto* e = dynamic_cast<EventObject*>(object);
+  if (!e) return object->Wait(milliseconds);
   int rc;
   if (milliseconds == INFINITE) {
     while ((rc = sem_wait(e->Sem())) != 0 && errno == EINTR) {

@@ -23,6 +23,7 @@
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "platform/win32/Sync.h"
 
 namespace ZYT {
 
@@ -42,6 +43,11 @@ BOOL KernelObject::Read(void*, DWORD, DWORD&, const OVERLAPPED*) {
 BOOL KernelObject::Write(const void*, DWORD, DWORD&, const OVERLAPPED*) {
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
+}
+
+DWORD KernelObject::Wait(DWORD) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return WAIT_FAILED;
 }
 
 HANDLE RegisterHandle(KernelObject* object) {
@@ -209,6 +215,7 @@ class FileObject final : public ZYT::KernelObject {
     if (m_deleteOnClose) unlink(m_path.c_str());
   }
   int fd() const { return m_fd; }
+  int Descriptor() const override { return m_fd; }
 
   BOOL Read(void* buffer, DWORD toRead, DWORD& done, const OVERLAPPED* at) override {
     done = 0;

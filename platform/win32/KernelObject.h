@@ -16,6 +16,11 @@ class KernelObject {
   // ReadFile and WriteFile on this object; set the Win32 error on failure.
   virtual BOOL Read(void* buffer, DWORD toRead, DWORD& read, const OVERLAPPED* at);
   virtual BOOL Write(const void* buffer, DWORD toWrite, DWORD& written, const OVERLAPPED* at);
+  // WaitForSingleObject on an object that is not an event (processes);
+  // WAIT_FAILED with ERROR_INVALID_HANDLE for one that cannot be waited on.
+  virtual DWORD Wait(DWORD milliseconds);
+  // The descriptor of an open file, for handing it to a child process; -1 otherwise.
+  virtual int Descriptor() const { return -1; }
 };
 
 HANDLE RegisterHandle(KernelObject* object);

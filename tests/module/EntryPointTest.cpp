@@ -26,6 +26,15 @@ TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
     EXPECT_EQ(p, nullptr);
   }
   EXPECT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, nullptr), E_POINTER);
+  {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_XMLProxyFilter, IID_IClassFactory, factory.put_void()), S_OK);
+    ComPtr<IPersistFile> file;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersistFile, file.put_void()), S_OK);
+    CLSID clsid{};
+    EXPECT_EQ(file->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(clsid, CLSID_XMLProxyFilter));
+  }
   void* p = reinterpret_cast<void*>(0xCAFECAFE);
   EXPECT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IPersistFile, &p), E_NOINTERFACE);
   EXPECT_EQ(p, nullptr);

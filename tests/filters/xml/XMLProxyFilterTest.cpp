@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "filters/xml/XMLProxyFilter.h"
+#include "framework/FilterInit.h"
+#include "platform/com/ClassFactory.h"
+#include "platform/com/ObjBase.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/Strings.h"
+#include "tests/support/ProtocolDriver.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace {
+
+using namespace ZYT::Test;
+using ZYT::ComPtr;
+
+// What the stand-in XML filter saw.
+struct Seen {
+  std::u16string loadedPath;
+  std::string loadedBytes;
+  HRESULT loadResult = S_OK;
+  int alive = 0;
+} g_seen;
+
+// Stands in for the module's XML filter: serves the whole file it is given
+// as one text chunk.
+class CStandInXmlFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
+ public:
+  ZYT_BEGIN_INTERFACE_MAP(CStandInXmlFilter)
+  ZYT_INTERFACE(IFilter)
+  ZYT_INTERFACE(IPersistFile)
+  ZYT_END_INTERFACE_MAP()
+  CStandInXmlFilter() { ++g_seen.alive; }
+  ~CStandInXmlFilter() { --g_seen.alive; }
+  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
+    m_chunk = 0;
+    if (flags) *flags = 0;
+    return S_OK;
+  }
+  HRESULT GetChunk(STAT_CHUNK* s) override {
+    if (m_chunk == 1) return FILTER_E_END_OF_CHUNKS;
+    *s = STAT_CHUNK{};
+    s->idChunk = s->idChunkSource = m_chunk = 1;
+    s->flags = CHUNK_TEXT;
+    s->breakType = CHUNK_EOP;
+    s->attribute.guidPropSet = PSGUID_STORAGE;
+    s->attribute.psProperty.ulKind = PRSPEC_PROPID;
+    s->attribute.psProperty.propid = PID_STG_CONTENTS;
+    m_pos = 0;
+    return S_OK;
+  }
+  HRESULT GetText(ULONG* n, WCHAR* buffer) override {
+    if (m_chunk != 1 || m_pos >= m_text.size()) return FILTER_E_NO_MORE_TEXT;
+    size_t k = std::min<size_t>(*n, m_text.size() - m_pos);
+    std::char_traits<char16_t>::copy(buffer, m_text.data() + m_pos, k);
+    m_pos += k;
+    *n = static_cast<ULONG>(k);
+    return m_pos == m_text.size() ? FILTER_S_LAST_TEXT : S_OK;
+  }
+  HRESULT GetValue(PROPVARIANT** v) override {
+    *v = nullptr;
+    return FILTER_E_NO_VALUES;
+  }
+  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
+  HRESULT GetClassID(CLSID* c) override {
+    *c = CLSID_XMLFilter;
+    return S_OK;
+  }
+  HRESULT IsDirty() override { return S_FALSE; }
+  HRESULT Load(LPCOLESTR path, DWORD) override {
+    g_seen.loadedPath = path;
+    g_seen.loadedBytes = ReadWholeFile(path);
+    m_text = ZYT::Utf8ToWide(g_seen.loadedBytes);
+    return g_seen.loadResult;
+  }
+  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
+  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
+  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
+
+ private:
+  std::u16string m_text;
+  ULONG m_chunk = 0;
+  size_t m_pos = 0;
+};
+
+using Proxy = ZYT::CComObject<CXMLProxyFilter>;
+
+class XMLProxyFilterTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    g_seen = Seen{};
+    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
+    auto* factory = new ZYT::CComClassFactory(&ZytCreateInstance<CStandInXmlFilter>);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_XMLFilter, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
+              S_OK);
+    factory->Release();
+    // A converter that writes its arguments as an XML document.
+    m_converter = PathIn("conv");
+    WriteBytes(m_converter,
+               "#!/bin/sh\nprintf '<doc>'; for a in \"$@\"; do printf '<a>%s</a>' \"$a\"; done; printf '</doc>'\n");
+    ASSERT_EQ(chmod(m_converter.c_str(), 0700), 0);
+  }
+  void TearDown() override {
+    CoRevokeClassObject(m_cookie);
+    EXPECT_EQ(g_seen.alive, 0) << "the XML filter was not released";
+    MachineTest::TearDown();
+  }
+  static void Define(const std::u16string& extension, const std::u16string& definition) {
+    SetRegistryString(HKEY_LOCAL_MACHINE, u"Software\\ZYT\\Orrery\\Filters\\XMLProxyFilter\\." + extension, u"",
+                      definition);
+  }
+  // The converter outputs left in the repository's temporary folder.
+  std::vector<std::string> Outputs() const {
+    std::vector<std::string> found;
+    if (!Exists(PathIn("repo/temp"))) return found;
+    for (const auto& name : ListDir(PathIn("repo/temp")))
+      if (name.rfind("XML", 0) == 0) found.push_back(name);
+    return found;
+  }
+  std::u16string Converter() const { return u"\"" + ZYT::Utf8ToWide(m_converter) + u"\""; }
+
+  DWORD m_cookie = 0;
+  std::string m_converter;
+};
+
+TEST(XMLProxyCommandLine, PercentRules) {
+  setenv("ZYT_XPF_TOOLS", "/opt/tools", 1);
+  const std::u16string path = u"C:\\my docs\\a.conv";
+  EXPECT_EQ(CXMLProxyFilter::BuildCommandLine(u"conv %1 -x", path), u"conv C:\\my docs\\a.conv -x")
+      << "the path goes in as it is, without quotes";
+  EXPECT_EQ(CXMLProxyFilter::BuildCommandLine(u"conv \"%1\"", path), u"conv \"C:\\my docs\\a.conv\"");
+  EXPECT_EQ(CXMLProxyFilter::BuildCommandLine(u"conv %%1 50%x %", path), u"conv %1 50%x %");
+  EXPECT_EQ(CXMLProxyFilter::BuildCommandLine(u"%ZYT_XPF_TOOLS%/conv %ZYT_XPF_UNSET% %1%1", u"p"),
+            u"/opt/tools/conv %ZYT_XPF_UNSET% pp");
+  unsetenv("ZYT_XPF_TOOLS");
+}
+
+TEST_F(XMLProxyFilterTest, ConverterOutputIsIndexedAndSaveDeletesIt) {
+  Define(u"conv", Converter() + u" \"%1\" -o");
+  std::string doc = PathIn("my doc.conv");
+  WriteBytes(doc, "anything");
+  std::u16string docW = ZYT::Utf8ToWide(doc);
+  ComPtr<Proxy> proxy;
+  ASSERT_EQ(Proxy::Create(proxy), S_OK);
+  ASSERT_EQ(proxy->Load(docW.c_str(), 0), S_OK);
+  const std::string expected = "<doc><a>" + doc + "</a><a>-o</a></doc>";
+  EXPECT_EQ(g_seen.loadedBytes, expected);
+  EXPECT_EQ(Outputs().size(), 1u);
+  EXPECT_NE(g_seen.loadedPath.find(u"XML"), std::u16string::npos);
+  struct stat st;
+  ASSERT_EQ(stat(ZYT::WideToUtf8(g_seen.loadedPath).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "the converter's output is its owner's alone";
+
+  ULONG flags = 0;
+  EXPECT_EQ(proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags), S_OK);
+  EXPECT_EQ(flags, ULONG(IFILTER_FLAGS_OLE_PROPERTIES));
+  ZYT::WalkResult r = DriveFilter(proxy.get());
+  ASSERT_TRUE(ObeysProtocol(r));
+  EXPECT_EQ(Texts(r), std::vector<std::u16string>{ZYT::Utf8ToWide(expected)});
+
+  LPOLESTR current = nullptr;
+  ASSERT_EQ(proxy->GetCurFile(&current), S_OK);
+  EXPECT_EQ(std::u16string(current), docW);
+  CoTaskMemFree(current);
+  CLSID clsid{};
+  ASSERT_EQ(proxy->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_XMLProxyFilter));
+
+  EXPECT_EQ(proxy->Save(nullptr, FALSE), S_OK);
+  EXPECT_TRUE(Outputs().empty()) << "Save deletes the converter's output";
+  EXPECT_EQ(proxy->Save(nullptr, FALSE), S_OK) << "a second Save still succeeds";
+  ASSERT_EQ(proxy->Init(0, 0, nullptr, &flags), S_OK);
+  STAT_CHUNK chunk{};
+  EXPECT_EQ(proxy->GetChunk(&chunk), S_OK) << "the XML filter still holds the document";
+  proxy.Reset();
+  EXPECT_TRUE(Outputs().empty());
+  EXPECT_FALSE(Exists(PathIn("my doc.conv.tmp")));
+  EXPECT_EQ(ReadBytes(doc), "anything") << "the document is not changed";
+}
+
+TEST_F(XMLProxyFilterTest, ReleaseDeletesTheOutputAndAPathIsNeverAShellCommand) {
+  Define(u"conv", Converter() + u" \"%1\"");
+  std::string doc = PathIn("x;touch pwned $(touch pwned2).conv");
+  WriteBytes(doc, "");
+  std::u16string docW = ZYT::Utf8ToWide(doc);
+  {
+    ComPtr<Proxy> proxy;
+    ASSERT_EQ(Proxy::Create(proxy), S_OK);
+    ASSERT_EQ(proxy->Load(docW.c_str(), 0), S_OK);
+    EXPECT_EQ(g_seen.loadedBytes, "<doc><a>" + doc + "</a></doc>");
+    EXPECT_EQ(Outputs().size(), 1u);
+    // A second Load drops the first output at once.
+    ASSERT_EQ(proxy->Load(docW.c_str(), 0), S_OK);
+    EXPECT_EQ(Outputs().size(), 1u);
+  }
+  EXPECT_TRUE(Outputs().empty()) << "release deletes the output";
+  EXPECT_FALSE(Exists(PathIn("pwned")));
+  EXPECT_FALSE(Exists(PathIn("pwned2")));
+}
+
+TEST_F(XMLProxyFilterTest, FailedLoadsLeaveNoOutput) {
+  ComPtr<Proxy> proxy;
+  ASSERT_EQ(Proxy::Create(proxy), S_OK);
+  std::u16string doc = PathInW("a.none");
+  WriteBytes(PathIn("a.none"), "x");
+  // No definition: an empty command line starts nothing.
+  EXPECT_TRUE(FAILED(proxy->Load(doc.c_str(), 0)));
+  EXPECT_TRUE(Outputs().empty());
+
+  Define(u"miss", u"zyt-no-such-converter-4711 %1");
+  std::u16string missing = PathInW("a.miss");
+  EXPECT_EQ(proxy->Load(missing.c_str(), 0), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(Outputs().empty());
+
+  Define(u"conv", Converter() + u" %1");
+  std::u16string doc2 = PathInW("b.conv");
+  g_seen.loadResult = E_INVALIDARG;
+  EXPECT_EQ(proxy->Load(doc2.c_str(), 0), E_INVALIDARG) << "the XML filter's failure is Load's";
+  EXPECT_TRUE(Outputs().empty());
+
+  // A converter that never ends is stopped at its limit.
+  g_seen.loadResult = S_OK;
+  SetLimit(u"XMLProxyConverterSeconds", 1);
+  std::string hang = PathIn("hang");
+  WriteBytes(hang, "#!/bin/sh\nexec sleep 60\n");
+  ASSERT_EQ(chmod(hang.c_str(), 0700), 0);
+  Define(u"hang", u"\"" + ZYT::Utf8ToWide(hang) + u"\" %1");
+  std::u16string doc3 = PathInW("c.hang");
+  EXPECT_EQ(proxy->Load(doc3.c_str(), 0), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_TRUE(Outputs().empty());
+}
+
+TEST_F(XMLProxyFilterTest, WithoutTheXmlFilterLoadFails) {
+  CoRevokeClassObject(m_cookie);
+  m_cookie = 0;
+  Define(u"conv", Converter() + u" %1");
+  ComPtr<Proxy> proxy;
+  ASSERT_EQ(Proxy::Create(proxy), S_OK);
+  std::u16string doc = PathInW("a.conv");
+  EXPECT_TRUE(FAILED(proxy->Load(doc.c_str(), 0)));
+  EXPECT_TRUE(Outputs().empty());
+  STAT_CHUNK chunk{};
+  EXPECT_EQ(proxy->GetChunk(&chunk), E_FAIL);
+}
+
+}  // namespace
