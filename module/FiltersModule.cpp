@@ -5,6 +5,7 @@
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
+#include "filters/xml/XMLFilter.h"
 #include "interfaces/ClassIds.h"
 #include "platform/win32/SysInfo.h"
 
@@ -27,7 +28,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},
     {&CLSID_SimpleFileFilterAdapter, nullptr, &UpdateRegistry<113>},
     {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},
-    {&CLSID_XMLFilter, nullptr, &UpdateRegistry<116>},
+    {&CLSID_XMLFilter, &ZytCreateInstance<CXMLFilter>, &UpdateRegistry<116>},
     {&CLSID_XMLProxyFilter, nullptr, &UpdateRegistry<117>},
     {&CLSID_DocTypeManager, nullptr, &UpdateRegistry<118>},
     {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},

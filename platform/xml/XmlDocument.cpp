@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/win32/FileApi.h"
+#include "platform/win32/Strings.h"
 
 namespace ZYT {
 
@@ -47,7 +48,35 @@ struct XPathObjectDeleter {
   void operator()(xmlXPathObjectPtr o) const { xmlXPathFreeObject(o); }
 };
 
-xmlDocPtr Parse(std::string_view text, XmlParseError* error) {
+// The SAX start-element hook counts the open elements and stops the parser
+// past the bound, before a deep tree is built. One parse runs per thread at a
+// time, so the count lives in the thread.
+struct DepthBound {
+  startElementNsSAX2Func start = nullptr;
+  endElementNsSAX2Func end = nullptr;
+  unsigned depth = 0;
+  unsigned maxDepth = 0;
+  bool exceeded = false;
+};
+thread_local DepthBound* t_bound = nullptr;
+
+void StartBounded(void* c, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri, int nbNs,
+                  const xmlChar** ns, int nbAttr, int nbDefaulted, const xmlChar** attrs) {
+  if (++t_bound->depth > t_bound->maxDepth) {
+    t_bound->exceeded = true;
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(c));
+    return;
+  }
+  t_bound->start(c, name, prefix, uri, nbNs, ns, nbAttr, nbDefaulted, attrs);
+}
+
+void EndBounded(void* c, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri) {
+  if (t_bound->depth) --t_bound->depth;
+  t_bound->end(c, name, prefix, uri);
+}
+
+xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encoding = nullptr, int options = kParseOptions,
+                unsigned maxDepth = 0) {
   InitOnce();
   std::unique_ptr<xmlParserCtxt, ContextDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) return nullptr;
@@ -55,10 +84,25 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error) {
     if (error) *error = {0, 0, 0, "document too large"};
     return nullptr;
   }
+  DepthBound bound;
+  if (maxDepth) {
+    bound.start = ctxt->sax->startElementNs;
+    bound.end = ctxt->sax->endElementNs;
+    bound.maxDepth = maxDepth;
+    ctxt->sax->startElementNs = StartBounded;
+    ctxt->sax->endElementNs = EndBounded;
+    t_bound = &bound;
+  }
   xmlDocPtr doc =
-      xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, kParseOptions);
-  if (doc && ctxt->wellFormed) return doc;
-  if (error) {
+      xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, encoding, options);
+  t_bound = nullptr;
+  if (doc && ctxt->wellFormed && !bound.exceeded) return doc;
+  if (error && bound.exceeded) {
+    error->line = ctxt->input ? ctxt->input->line : 0;
+    error->column = ctxt->input ? ctxt->input->col : 0;
+    error->offset = ctxt->input ? static_cast<long>(xmlByteConsumed(ctxt.get())) : 0;
+    error->reason = "elements nested deeper than " + std::to_string(maxDepth);
+  } else if (error) {
     const xmlError* e = xmlCtxtGetLastError(ctxt.get());
     error->line = e ? e->line : 0;
     error->column = e ? e->int2 : 0;
@@ -161,6 +205,15 @@ XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
 
 bool XmlDocument::LoadXml(std::string_view utf8, XmlParseError* error) {
   xmlDocPtr doc = Parse(utf8, error);
+  if (!doc) return false;
+  xmlFreeDoc(m_doc);
+  m_doc = doc;
+  return true;
+}
+
+bool XmlDocument::LoadXmlText(std::u16string_view text, XmlParseError* error, unsigned maxDepth) {
+  std::string utf8 = WideToUtf8(text);
+  xmlDocPtr doc = Parse(utf8, error, "UTF-8", kParseOptions | XML_PARSE_NOENT | XML_PARSE_IGNORE_ENC, maxDepth);
   if (!doc) return false;
   xmlFreeDoc(m_doc);
   m_doc = doc;
