@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "filters/xml/XmlText.h"
 #include "framework/EasyIFilterBase.h"
 #include "interfaces/ClassIds.h"
 #include "platform/com/ComBoundary.h"
@@ -19,21 +20,6 @@ constexpr char kLabel[] = ".\\XMLFilter.cpp";
 
 DWORD Limit(LPCWSTR name, DWORD defaultValue, DWORD lowest, DWORD highest) {
   return std::clamp(ZYT::GetLimit(name, defaultValue), lowest, highest);
-}
-
-// FF FE at the start of an even-sized file: UTF-16 little-endian after the
-// mark. Anything else is text in the system code page, whatever encoding the
-// document declares.
-std::u16string DecodeXmlFile(const std::string& bytes) {
-  if (bytes.size() >= 2 && bytes.size() % 2 == 0 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    std::u16string text((bytes.size() - 2) / 2, u'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-      text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                      (static_cast<unsigned char>(bytes[3 + 2 * i]) << 8));
-    return text;
-  }
-  return ZYT::CodePageToWide(GetACP(), bytes);
 }
 
 }  // namespace
@@ -74,7 +60,8 @@ HRESULT CXMLFilter::Load(LPCOLESTR pszFileName, DWORD) {
     std::string bytes;
     DWORD error = ERROR_SUCCESS;
     if (!ZYT::ReadRegularFile(ZYT::ToPosixPath(path.c_str()), bytes, error, maxBytes)) throw HRESULT_FROM_WIN32(error);
-    std::u16string text = DecodeXmlFile(bytes);
+    std::string text = ZYT::HasUtf16Mark(bytes) ? ZYT::Utf16LeToUtf8(std::string_view(bytes).substr(2))
+                                                : ZYT::WideToUtf8(ZYT::CodePageToWide(GetACP(), bytes));
     bytes = std::string();
 
     ZYT::XmlParseError parseError;
@@ -84,7 +71,7 @@ HRESULT CXMLFilter::Load(LPCOLESTR pszFileName, DWORD) {
       parsed = m_document.LoadXmlText(text, &parseError, maxDepth);
       return S_OK;
     });
-    text = std::u16string();
+    text = std::string();
     if (FAILED(hr)) {
       LoadErrorDocument(u"loadXML failed: " + ZYT::RenderComError(_com_error(hr)));
     } else if (!parsed) {

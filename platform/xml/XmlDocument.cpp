@@ -10,7 +10,6 @@
 #include <mutex>
 
 #include "platform/win32/FileApi.h"
-#include "platform/win32/Strings.h"
 
 namespace ZYT {
 
@@ -211,8 +210,7 @@ bool XmlDocument::LoadXml(std::string_view utf8, XmlParseError* error) {
   return true;
 }
 
-bool XmlDocument::LoadXmlText(std::u16string_view text, XmlParseError* error, unsigned maxDepth) {
-  std::string utf8 = WideToUtf8(text);
+bool XmlDocument::LoadXmlText(std::string_view utf8, XmlParseError* error, unsigned maxDepth) {
   xmlDocPtr doc = Parse(utf8, error, "UTF-8", kParseOptions | XML_PARSE_NOENT | XML_PARSE_IGNORE_ENC, maxDepth);
   if (!doc) return false;
   xmlFreeDoc(m_doc);

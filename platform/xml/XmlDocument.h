@@ -65,11 +65,11 @@ class XmlDocument {
   // False with the error filled when the text is not well-formed; the
   // previous document is then kept.
   bool LoadXml(std::string_view utf8, XmlParseError* error = nullptr);
-  // Text already decoded (MSXML's loadXML of a string): an encoding the
-  // document declares is not consulted. Entities are expanded into the tree,
+  // Text already decoded to UTF-8 (MSXML's loadXML of a string): an encoding
+  // the document declares is not consulted. Entities are expanded into the tree,
   // within the parser's amplification checks; nesting deeper than maxDepth
   // elements is a parse error (0: the parser's own bound).
-  bool LoadXmlText(std::u16string_view text, XmlParseError* error = nullptr, unsigned maxDepth = 0);
+  bool LoadXmlText(std::string_view utf8, XmlParseError* error = nullptr, unsigned maxDepth = 0);
   bool Load(const std::string& posixPath, XmlParseError* error = nullptr);
   // Writes atomically (a temporary file renamed over the target).
   bool Save(const std::string& posixPath) const;

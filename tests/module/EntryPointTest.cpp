@@ -4,6 +4,7 @@
 #include "interfaces/SimpleFileFilter.h"
 #include "module/FiltersModule.h"
 #include "platform/com/ComPtr.h"
+#include "platform/com/Filter.h"
 #include "platform/com/ObjIdl.h"
 #include "platform/win32/Strings.h"
 
@@ -28,6 +29,18 @@ TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   void* p = reinterpret_cast<void*>(0xCAFECAFE);
   EXPECT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IPersistFile, &p), E_NOINTERFACE);
   EXPECT_EQ(p, nullptr);
+}
+
+TEST_F(EntryPointTest, XmlFilterIsHandedOutAsAnIFilterWithItsPersistFile) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_XMLFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, uuidof<IFilter>(), filter.put_void()), S_OK);
+  ComPtr<IPersistFile> persist;
+  ASSERT_EQ(filter.As(persist), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_XMLFilter);
 }
 
 TEST_F(EntryPointTest, UnloadingWaitsForObjectsAndServerLocks) {
