@@ -23,7 +23,7 @@ class CXMLFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistFi
   ZYT_INTERFACE_VIA(IPersist, IPersistFile)
   ZYT_END_INTERFACE_MAP()
 
-  CXMLFilter() : m_log(u"XML", true, true) {}
+  CXMLFilter() : m_log(u"XML", true, true) { m_document.SetSelectionNamespace("zytxml", kZytXmlNamespace); }
 
   HRESULT FinalConstruct();
   void FinalRelease() noexcept;

@@ -4,6 +4,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -113,13 +114,17 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encodin
   return nullptr;
 }
 
-std::vector<XmlNode> Evaluate(xmlDocPtr doc, xmlNodePtr context, const std::string& xpath, bool* valid) {
+using Namespaces = std::vector<std::pair<std::string, std::string>>;
+
+std::vector<XmlNode> Evaluate(xmlDocPtr doc, xmlNodePtr context, const std::string& xpath, bool* valid,
+                              const Namespaces& namespaces = {}) {
   std::vector<XmlNode> nodes;
   if (valid) *valid = true;
   if (!doc) return nodes;
   std::unique_ptr<xmlXPathContext, XPathContextDeleter> ctx(xmlXPathNewContext(doc));
   if (!ctx) return nodes;
   ctx->node = context ? context : reinterpret_cast<xmlNodePtr>(doc);
+  for (const auto& [prefix, uri] : namespaces) xmlXPathRegisterNs(ctx.get(), X(prefix), X(uri));
   std::unique_ptr<xmlXPathObject, XPathObjectDeleter> result(xmlXPathEvalExpression(X(xpath), ctx.get()));
   if (!result || result->type != XPATH_NODESET) {
     // MSXML accepts only node-set expressions in selectNodes.
@@ -192,11 +197,15 @@ XmlNode XmlNode::SelectSingleNode(const std::string& xpath) const {
 
 XmlDocument::XmlDocument() { InitOnce(); }
 XmlDocument::~XmlDocument() { xmlFreeDoc(m_doc); }
-XmlDocument::XmlDocument(XmlDocument&& other) noexcept : m_doc(other.m_doc) { other.m_doc = nullptr; }
+XmlDocument::XmlDocument(XmlDocument&& other) noexcept
+    : m_doc(other.m_doc), m_namespaces(std::move(other.m_namespaces)) {
+  other.m_doc = nullptr;
+}
 XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
   if (this != &other) {
     xmlFreeDoc(m_doc);
     m_doc = other.m_doc;
+    m_namespaces = std::move(other.m_namespaces);
     other.m_doc = nullptr;
   }
   return *this;
@@ -253,10 +262,14 @@ bool XmlDocument::Save(const std::string& posixPath) const {
   return true;
 }
 
+void XmlDocument::SetSelectionNamespace(const std::string& prefix, const std::string& uri) {
+  m_namespaces.emplace_back(prefix, uri);
+}
+
 XmlNode XmlDocument::DocumentElement() const { return XmlNode(m_doc ? xmlDocGetRootElement(m_doc) : nullptr); }
 
 std::vector<XmlNode> XmlDocument::SelectNodes(const std::string& xpath, bool* valid) const {
-  return Evaluate(m_doc, nullptr, xpath, valid);
+  return Evaluate(m_doc, nullptr, xpath, valid, m_namespaces);
 }
 
 XmlNode XmlDocument::SelectSingleNode(const std::string& xpath, bool* valid) const {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct _xmlDoc;
@@ -76,6 +77,10 @@ class XmlDocument {
   std::string Xml() const;
   bool Empty() const { return !m_doc; }
 
+  // Binds a prefix for the document's own queries (MSXML's
+  // SelectionNamespaces); kept across loads.
+  void SetSelectionNamespace(const std::string& prefix, const std::string& uri);
+
   XmlNode DocumentElement() const;
   // Evaluates xpath from the root; an invalid expression selects nothing and
   // sets *valid to false when given.
@@ -84,6 +89,7 @@ class XmlDocument {
 
  private:
   _xmlDoc* m_doc = nullptr;
+  std::vector<std::pair<std::string, std::string>> m_namespaces;
 };
 
 }  // namespace ZYT
