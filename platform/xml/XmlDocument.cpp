@@ -75,6 +75,20 @@ void EndBounded(void* c, const xmlChar* name, const xmlChar* prefix, const xmlCh
   t_bound->end(c, name, prefix, uri);
 }
 
+// The first error of a parse, as MSXML reports it: libxml2 goes on after a
+// recoverable one, and its last error is often only a consequence ("Premature
+// end of data" after a mismatched tag).
+thread_local xmlError* t_firstError = nullptr;
+
+void CaptureFirstError(void*, xmlErrorPtr error) {
+  if (t_firstError && error && error->level >= XML_ERR_ERROR && t_firstError->code == 0)
+    xmlCopyError(error, t_firstError);
+}
+
+struct ErrorReset {
+  void operator()(xmlError* e) const { xmlResetError(e); }
+};
+
 xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encoding = nullptr, int options = kParseOptions,
                 unsigned maxDepth = 0) {
   InitOnce();
@@ -93,9 +107,14 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encodin
     ctxt->sax->endElementNs = EndBounded;
     t_bound = &bound;
   }
+  xmlError first{};
+  std::unique_ptr<xmlError, ErrorReset> firstOwner(&first);
+  ctxt->sax->serror = CaptureFirstError;
+  t_firstError = &first;
   xmlDocPtr doc =
       xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, encoding, options);
   t_bound = nullptr;
+  t_firstError = nullptr;
   if (doc && ctxt->wellFormed && !bound.exceeded) return doc;
   if (error && bound.exceeded) {
     error->line = ctxt->input ? ctxt->input->line : 0;
@@ -103,7 +122,7 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encodin
     error->offset = ctxt->input ? static_cast<long>(xmlByteConsumed(ctxt.get())) : 0;
     error->reason = "elements nested deeper than " + std::to_string(maxDepth);
   } else if (error) {
-    const xmlError* e = xmlCtxtGetLastError(ctxt.get());
+    const xmlError* e = first.code ? &first : xmlCtxtGetLastError(ctxt.get());
     error->line = e ? e->line : 0;
     error->column = e ? e->int2 : 0;
     error->offset = ctxt->input ? static_cast<long>(xmlByteConsumed(ctxt.get())) : 0;
