@@ -18,8 +18,23 @@ namespace {
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
 
-// Refuses every external entity and DTD the document names.
-xmlParserInputPtr NoExternalEntities(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+// The external entity a strict parse on this thread met, which stops it.
+struct ExternalRefusal {
+  bool met = false;
+  std::string url;
+};
+thread_local ExternalRefusal* t_refusal = nullptr;
+
+// Refuses every external entity and DTD the document names. A strict parse
+// stops there, so that the document is not indexed without it.
+xmlParserInputPtr NoExternalEntities(const char* url, const char*, xmlParserCtxtPtr ctxt) {
+  if (t_refusal && !t_refusal->met) {
+    t_refusal->met = true;
+    t_refusal->url = url ? url : "";
+    if (ctxt) xmlStopParser(ctxt);
+  }
+  return nullptr;
+}
 
 void InitOnce() {
   static std::once_flag once;
@@ -90,7 +105,7 @@ struct ErrorReset {
 };
 
 xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encoding = nullptr, int options = kParseOptions,
-                unsigned maxDepth = 0) {
+                unsigned maxDepth = 0, bool strict = false) {
   InitOnce();
   std::unique_ptr<xmlParserCtxt, ContextDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) return nullptr;
@@ -111,12 +126,20 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encodin
   std::unique_ptr<xmlError, ErrorReset> firstOwner(&first);
   ctxt->sax->serror = CaptureFirstError;
   t_firstError = &first;
+  ExternalRefusal refusal;
+  if (strict) t_refusal = &refusal;
   xmlDocPtr doc =
       xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, encoding, options);
   t_bound = nullptr;
   t_firstError = nullptr;
-  if (doc && ctxt->wellFormed && !bound.exceeded) return doc;
-  if (error && bound.exceeded) {
+  t_refusal = nullptr;
+  if (doc && ctxt->wellFormed && !bound.exceeded && !refusal.met) return doc;
+  if (error && refusal.met) {
+    error->line = ctxt->input ? ctxt->input->line : 0;
+    error->column = ctxt->input ? ctxt->input->col : 0;
+    error->offset = ctxt->input ? static_cast<long>(xmlByteConsumed(ctxt.get())) : 0;
+    error->reason = "external entity not loaded: " + refusal.url;
+  } else if (error && bound.exceeded) {
     error->line = ctxt->input ? ctxt->input->line : 0;
     error->column = ctxt->input ? ctxt->input->col : 0;
     error->offset = ctxt->input ? static_cast<long>(xmlByteConsumed(ctxt.get())) : 0;
@@ -242,7 +265,7 @@ bool XmlDocument::LoadXmlText(std::string_view utf8, XmlParseError* error, unsig
   // COMPACT keeps short texts inside their nodes: documents of many small
   // text nodes take a tenth less.
   constexpr int kTextOptions = kParseOptions | XML_PARSE_NOENT | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
-  xmlDocPtr doc = Parse(utf8, error, "UTF-8", kTextOptions, maxDepth);
+  xmlDocPtr doc = Parse(utf8, error, "UTF-8", kTextOptions, maxDepth, true);
   if (!doc) return false;
   xmlFreeDoc(m_doc);
   m_doc = doc;

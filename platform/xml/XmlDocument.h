@@ -69,7 +69,8 @@ class XmlDocument {
   // Text already decoded to UTF-8 (MSXML's loadXML of a string): an encoding
   // the document declares is not consulted. Entities are expanded into the tree,
   // within the parser's amplification checks; nesting deeper than maxDepth
-  // elements is a parse error (0: the parser's own bound).
+  // elements (0: the parser's own bound) and a reference to an external
+  // entity (never loaded) are parse errors.
   bool LoadXmlText(std::string_view utf8, XmlParseError* error = nullptr, unsigned maxDepth = 0);
   bool Load(const std::string& posixPath, XmlParseError* error = nullptr);
   // Writes atomically (a temporary file renamed over the target).
