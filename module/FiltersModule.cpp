@@ -6,6 +6,7 @@
 #include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
 #include "filters/xml/SimpleFileFilterAdapter.h"
+#include "filters/xml/XMLFilter.h"
 #include "filters/xml/XMLProxyFilter.h"
 #include "interfaces/ClassIds.h"
 #include "platform/win32/SysInfo.h"
@@ -29,7 +30,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},
     {&CLSID_SimpleFileFilterAdapter, &ZytCreateInstance<CSimpleFileFilterAdapter>, &UpdateRegistry<113>},
     {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},
-    {&CLSID_XMLFilter, nullptr, &UpdateRegistry<116>},
+    {&CLSID_XMLFilter, &ZytCreateInstance<CXMLFilter>, &UpdateRegistry<116>},
     {&CLSID_XMLProxyFilter, &ZytCreateInstance<CXMLProxyFilter>, &UpdateRegistry<117>},
     {&CLSID_DocTypeManager, nullptr, &UpdateRegistry<118>},
     {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},

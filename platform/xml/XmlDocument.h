@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct _xmlDoc;
@@ -65,11 +66,21 @@ class XmlDocument {
   // False with the error filled when the text is not well-formed; the
   // previous document is then kept.
   bool LoadXml(std::string_view utf8, XmlParseError* error = nullptr);
+  // Text already decoded to UTF-8 (MSXML's loadXML of a string): an encoding
+  // the document declares is not consulted. Entities are expanded into the tree,
+  // within the parser's amplification checks; nesting deeper than maxDepth
+  // elements (0: the parser's own bound) and a reference to an external
+  // entity (never loaded) are parse errors.
+  bool LoadXmlText(std::string_view utf8, XmlParseError* error = nullptr, unsigned maxDepth = 0);
   bool Load(const std::string& posixPath, XmlParseError* error = nullptr);
   // Writes atomically (a temporary file renamed over the target).
   bool Save(const std::string& posixPath) const;
   std::string Xml() const;
   bool Empty() const { return !m_doc; }
+
+  // Binds a prefix for the document's own queries (MSXML's
+  // SelectionNamespaces); kept across loads.
+  void SetSelectionNamespace(const std::string& prefix, const std::string& uri);
 
   XmlNode DocumentElement() const;
   // Evaluates xpath from the root; an invalid expression selects nothing and
@@ -79,6 +90,7 @@ class XmlDocument {
 
  private:
   _xmlDoc* m_doc = nullptr;
+  std::vector<std::pair<std::string, std::string>> m_namespaces;
 };
 
 }  // namespace ZYT

@@ -54,6 +54,18 @@ TEST_F(EntryPointTest, TheSimpleFilterAdapterIsHandedOutAsAFilter) {
   EXPECT_EQ(filter.As(simple), E_NOINTERFACE) << "the adapter serves plug-ins, it is not one";
 }
 
+TEST_F(EntryPointTest, XmlFilterIsHandedOutAsAnIFilterWithItsPersistFile) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_XMLFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, uuidof<IFilter>(), filter.put_void()), S_OK);
+  ComPtr<IPersistFile> persist;
+  ASSERT_EQ(filter.As(persist), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_XMLFilter);
+}
+
 TEST_F(EntryPointTest, UnloadingWaitsForObjectsAndServerLocks) {
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, factory.put_void()), S_OK);

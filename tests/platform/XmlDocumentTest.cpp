@@ -61,3 +61,25 @@ TEST_F(XmlDocumentTest, XPathTextAndXml) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XmlDocumentTextTest, DecodedTextIgnoresTheDeclarationAndSelectsThroughBoundPrefixes) {
+  ZYT::XmlDocument doc;
+  doc.SetSelectionNamespace("z", "urn:example:z");
+  // Bytes already decoded: a declared Latin-1 changes nothing.
+  ASSERT_TRUE(doc.LoadXmlText("<?xml version='1.0' encoding='ISO-8859-1'?>"
+                              "<r xmlns:q='urn:example:z'><q:v>caf\xC3\xA9</q:v><v>no</v></r>"));
+  auto nodes = doc.SelectNodes("//z:v");
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Text(), "caf\xC3\xA9");
+  ZYT::XmlParseError error;
+  EXPECT_FALSE(doc.LoadXmlText("<a><b><c/></b></a>", &error, 2));
+  EXPECT_NE(error.reason.find("nested deeper than 2"), std::string::npos) << error.reason;
+  EXPECT_EQ(error.line, 1);
+  EXPECT_TRUE(doc.LoadXmlText("<a><b><c/></b></a>", &error, 3));
+  EXPECT_EQ(doc.SelectNodes("//z:v").size(), 0u) << "the prefix is kept, the new document has no such node";
+  EXPECT_EQ(doc.SelectNodes("//c").size(), 1u);
+}
+
+}  // namespace
