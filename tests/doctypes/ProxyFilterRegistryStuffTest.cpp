@@ -292,6 +292,16 @@ TEST_F(DllListTest, NoListNoChange) {
   SetList(many);
   stuff.UpdateDllsToRegister(true);
   EXPECT_EQ(List(), many);
+  // A machine that allows longer lists gets this module added to it.
+  SetLimit(u"MaxDllsToRegisterChars", 40000);
+  stuff.UpdateDllsToRegister(true);
+  EXPECT_EQ(List().size(), many.size() + 1);
+  // A value of another type is not a list.
+  ASSERT_EQ(key.SetDWORDValue(u"DLLsToRegister", 7), ERROR_SUCCESS);
+  stuff.UpdateDllsToRegister(true);
+  DWORD value = 0;
+  EXPECT_EQ(key.QueryDWORDValue(u"DLLsToRegister", value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
 }
 
 }  // namespace
