@@ -63,7 +63,22 @@ std::vector<std::u16string> SubkeyNames(HKEY key) {
 
 std::u16string ProxyClsid() { return ZYT::GuidToString(CLSID_OrreryCISProxyFilter); }
 
-std::string Utf8(const std::u16string& text) { return ZYT::WideToUtf8(text); }
+// Registry text as XML can carry it: characters XML 1.0 does not allow
+// (control characters but tab, CR and LF, U+FFFE, U+FFFF, a lone surrogate)
+// become spaces, so that one odd description cannot spoil the document.
+std::string Utf8(const std::u16string& text) {
+  std::u16string safe = text;
+  for (size_t i = 0; i < safe.size(); ++i) {
+    char16_t c = safe[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < safe.size() && safe[i + 1] >= 0xDC00 && safe[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    if ((c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') || c == 0xFFFE || c == 0xFFFF || high || low) safe[i] = u' ';
+  }
+  return ZYT::WideToUtf8(safe);
+}
 
 ZYT::XmlDocument Parse(const std::u16string& xml) {
   ZYT::XmlDocument document;

@@ -151,6 +151,18 @@ TEST_F(RegistryStuffTest, ProxyGoesInFrontOfEveryFilterOnceAndComesAwayAgain) {
     EXPECT_FALSE(HasValue(Addin(handler), u"ZYTOrrerySavedFilterKey")) << ZYT::WideToUtf8(handler);
 }
 
+TEST_F(RegistryStuffTest, AHostileDescriptionDoesNotKeepTheProxyOut) {
+  NativeMachine();
+  Set(u"CLSID\\" + std::u16string(kTextHandler), u"", std::u16string(u"Text\x01\x1f<&>\"") + u'\xfffe' + u'\xd800' + u"end");
+  CProxyFilterRegistryStuff stuff;
+  std::u16string inventory = stuff.InventoryRegisteredFilters();
+  ZYT::XmlDocument document = Parse(inventory);
+  EXPECT_EQ(document.SelectNodes("//filter").size(), 2u);
+  stuff.ApplyProxyToFilters(true, inventory);
+  EXPECT_EQ(Value(Addin(kTextHandler)), kProxy);
+  EXPECT_EQ(Value(Addin(kHtmlHandler)), kProxy);
+}
+
 TEST_F(RegistryStuffTest, ApplyingTheProxyLendsHandlersToProductExtensions) {
   CProxyFilterRegistryStuff stuff;
   // Without ".html" the stored web pages get the machine's HTML handler by name.
