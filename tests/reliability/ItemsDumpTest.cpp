@@ -27,7 +27,9 @@ class ItemsDumpTest : public MachineTest {
     ASSERT_TRUE(m_monitor->WaitForErr("serving")) << m_monitor->Err();
   }
   void TearDown() override {
-    if (m_monitor) EXPECT_EQ(m_monitor->Stop().status, 0) << m_monitor->Err();
+    if (m_monitor) {
+      EXPECT_EQ(m_monitor->Stop().status, 0) << m_monitor->Err();
+    }
     MachineTest::TearDown();
   }
 

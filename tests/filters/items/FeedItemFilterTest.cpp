@@ -21,9 +21,13 @@ using ZYT::WalkResult;
 
 constexpr PROPID kOwnIds[] = {16, 17, 15, 12, 6, 11};  // feed name, URL, size, from, summary, title
 
+// The XML filter walks its text nodes once per Load and refuses GetValue on
+// a text chunk with FILTER_E_NO_MORE_VALUES; the rest of the protocol is checked.
 DriveOptions ProxyOptions() {
   DriveOptions options;
   options.valueTextForwarded = true;
+  options.crossCallsAnyRefusal = true;
+  options.checkReinit = false;
   return options;
 }
 

@@ -78,7 +78,9 @@ TEST_F(HttpItemFilterTest, APageThatCannotBeCopiedFailsLoadAndLeavesNoFile) {
     ASSERT_TRUE(persist);
     HRESULT hr = persist->Load(PathInW(name).c_str(), 0);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-    if (std::string(name) == "absent.qhhttp") EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    if (std::string(name) == "absent.qhhttp") {
+      EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    }
     EXPECT_TRUE(TempFiles().empty()) << "deleted at once, not at release";
   }
 }
