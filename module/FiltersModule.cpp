@@ -2,6 +2,9 @@
 
 #include "catalogproxy/OrreryCISProxyFilter.h"
 #include "filters/items/EmailFilter.h"
+#include "filters/items/FeedItemFilter.h"
+#include "filters/items/HttpItemFilter.h"
+#include "filters/items/PimFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
 #include "filters/xml/NullFileFilter.h"
@@ -27,14 +30,14 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_OggVorbisFilter, &ZytCreateInstance<COggVorbisFilter>, &UpdateRegistry<108>},
     {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},
     {&CLSID_EmailFilter, &ZytCreateInstance<CEmailFilter>, &UpdateRegistry<111>},
-    {&CLSID_PimFilter, nullptr, &UpdateRegistry<112>},
+    {&CLSID_PimFilter, &ZytCreateInstance<CPimFilter>, &UpdateRegistry<112>},
     {&CLSID_SimpleFileFilterAdapter, &ZytCreateInstance<CSimpleFileFilterAdapter>, &UpdateRegistry<113>},
     {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},
     {&CLSID_XMLFilter, &ZytCreateInstance<CXMLFilter>, &UpdateRegistry<116>},
     {&CLSID_XMLProxyFilter, &ZytCreateInstance<CXMLProxyFilter>, &UpdateRegistry<117>},
     {&CLSID_DocTypeManager, nullptr, &UpdateRegistry<118>},
-    {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},
-    {&CLSID_FeedItemFilter, nullptr, &UpdateRegistry<121>},
+    {&CLSID_HttpItemFilter, &ZytCreateInstance<CHttpItemFilter>, &UpdateRegistry<119>},
+    {&CLSID_FeedItemFilter, &ZytCreateInstance<CFeedItemFilter>, &UpdateRegistry<121>},
     {&CLSID_QharcFilter, nullptr, &UpdateRegistry<122>},
     {&CLSID_ArchiveFilter, nullptr, &UpdateRegistry<120>},
 };

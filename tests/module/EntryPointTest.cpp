@@ -66,6 +66,26 @@ TEST_F(EntryPointTest, XmlFilterIsHandedOutAsAnIFilterWithItsPersistFile) {
   EXPECT_EQ(clsid, CLSID_XMLFilter);
 }
 
+TEST_F(EntryPointTest, TheItemFiltersAreHandedOutWithTheirOwnClassIds) {
+  for (const CLSID* clsid : {&CLSID_PimFilter, &CLSID_FeedItemFilter, &CLSID_HttpItemFilter}) {
+    SCOPED_TRACE(ZYT::WideToUtf8(ZYT::GuidToString(*clsid)));
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, factory.put_void()), S_OK);
+    ComPtr<IFilter> filter;
+    ASSERT_EQ(factory->CreateInstance(nullptr, uuidof<IFilter>(), filter.put_void()), S_OK);
+    ComPtr<IPersistFile> persist;
+    ASSERT_EQ(filter.As(persist), S_OK);
+    CLSID own{};
+    ASSERT_EQ(persist->GetClassID(&own), S_OK);
+    EXPECT_EQ(own, *clsid);
+    STAT_CHUNK chunk{};
+    EXPECT_EQ(filter->GetChunk(&chunk), E_FAIL) << "nothing to filter before Load";
+    LPOLESTR current = reinterpret_cast<LPOLESTR>(0xCAFECAFE);
+    EXPECT_EQ(persist->GetCurFile(&current), E_FAIL);
+    EXPECT_EQ(current, nullptr);
+  }
+}
+
 TEST_F(EntryPointTest, UnloadingWaitsForObjectsAndServerLocks) {
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IClassFactory, factory.put_void()), S_OK);

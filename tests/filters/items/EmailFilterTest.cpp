@@ -14,6 +14,7 @@
 #include "platform/win32/PathMap.h"
 #include "platform/win32/Pipes.h"
 #include "platform/win32/Sync.h"
+#include "tests/filters/items/FakeMonitor.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -41,46 +42,11 @@ const char kTwoAttachments[] =
     "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"b.pdf\"\r\n\r\nB\r\n"
     "--b--\r\n";
 
-// Serves message requests in a thread: writes the message (or answers with a
-// failure) for each, until destroyed.
-class FakeMonitor {
+// The message server of a test.
+class FakeMessageServer : public FakeMonitor {
  public:
-  FakeMonitor(std::string message, HRESULT result = S_OK) : m_message(std::move(message)), m_result(result) {
-    m_pipe = CreateNamedPipeW(kMessageServerPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr);
-    m_thread = std::thread([this] {
-      HANDLE running = CreateEventW(nullptr, FALSE, FALSE, kMessageServerEvent);
-      for (;;) {
-        SetEvent(running);
-        if (!ConnectNamedPipe(m_pipe, nullptr)) break;
-        BYTE record[CMonitorRequest::kRecordSize];
-        DWORD read = 0;
-        if (!ReadFile(m_pipe, record, sizeof record, &read, nullptr) || read != sizeof record) {
-          DisconnectNamedPipe(m_pipe);  // the stop knock
-          break;
-        }
-        auto request = CMonitorRequest::Parse(record);
-        if (SUCCEEDED(m_result)) std::ofstream(ZYT::ToPosixPath(request.target.c_str()), std::ios::binary) << m_message;
-        CMonitorRequest::SetResult(record, m_result);
-        DWORD written = 0;
-        WriteFile(m_pipe, record, sizeof record, &written, nullptr);
-        DisconnectNamedPipe(m_pipe);
-      }
-      CloseHandle(running);
-    });
-  }
-  ~FakeMonitor() {
-    BYTE knock = 0;
-    DWORD read = 0;
-    CallNamedPipeW(kMessageServerPipe, &knock, 1, &knock, 1, &read, 1000);
-    m_thread.join();
-    CloseHandle(m_pipe);
-  }
-
- private:
-  std::string m_message;
-  HRESULT m_result;
-  HANDLE m_pipe;
-  std::thread m_thread;
+  explicit FakeMessageServer(std::string message, HRESULT result = S_OK)
+      : FakeMonitor(kMessageServerPipe, kMessageServerEvent, std::move(message), result) {}
 };
 
 class EmailFilterTest : public MachineTest {
@@ -97,7 +63,7 @@ class EmailFilterTest : public MachineTest {
 };
 
 TEST_F(EmailFilterTest, MailChunksThenCountNamesAndSize) {
-  FakeMonitor monitor(kTwoAttachments);
+  FakeMessageServer monitor(kTwoAttachments);
   ComPtr<IFilter> filter;
   ASSERT_EQ(LoadIFilter(PathInW("doc.qhm").c_str(), nullptr, filter.put_void()), S_OK);
   auto temp = TempFiles();
@@ -127,7 +93,7 @@ TEST_F(EmailFilterTest, MailChunksThenCountNamesAndSize) {
 
 TEST_F(EmailFilterTest, SinglePartMessageHasNoAttachments) {
   const std::string message = "Subject: Short\r\n\r\nJust text.\r\n";
-  FakeMonitor monitor(message);
+  FakeMessageServer monitor(message);
   ComPtr<IFilter> filter;
   ASSERT_EQ(LoadIFilter(PathInW("doc.qhm").c_str(), nullptr, filter.put_void()), S_OK);
   WalkResult r = DriveFilter(filter.get(), ProxyOptions());
@@ -139,7 +105,7 @@ TEST_F(EmailFilterTest, SinglePartMessageHasNoAttachments) {
 }
 
 TEST_F(EmailFilterTest, MonitorFailureFailsLoadAndLeavesNoFile) {
-  FakeMonitor monitor("", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  FakeMessageServer monitor("", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   ComPtr<IFilter> filter;
   EXPECT_EQ(LoadIFilter(PathInW("doc.qhm").c_str(), nullptr, filter.put_void()), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(TempFiles().empty()) << "deleted at once, not at release";
