@@ -119,7 +119,7 @@ TEST_F(ProfileTest, WhatCannotBeReadGivesTheDefault) {
   auto get = [&](const std::u16string& path) {
     SetLastError(0);
     DWORD n = GetPrivateProfileStringW(u"Orrery", u"HTMLFILE", u"fallback", buffer.data(), 32, path.c_str());
-    EXPECT_EQ(n, 8u);
+    EXPECT_EQ(n, std::char_traits<char16_t>::length(buffer.data()));
     return std::u16string(buffer.data());
   };
   EXPECT_EQ(get(PathInW("missing.ini")), u"fallback");

@@ -20,15 +20,18 @@ class UrlQhsDumpTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
+    // The product's set-up records the HTML filter that a shortcut is handed to.
+    ProcessResult setup = RunZytfilt({"setup", "--product"}, m_machine);
     ASSERT_EQ(setup.status, 0) << setup.err;
   }
-  // Every regular file under the test's home: what a dump may leave is only
-  // what was there before.
+  // Every file of the test's machine (home, settings, the repository and its
+  // temporary folder) but the registry store's own: what a dump may leave is
+  // only what was there before.
   std::vector<std::string> FilesUnderHome() const {
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(PathIn("home")))
-      if (entry.is_regular_file()) files.push_back(entry.path().string());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(TempDir()))
+      if (!entry.is_directory() && entry.path().string().find(".db") == std::string::npos)
+        files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
     return files;
   }
@@ -61,7 +64,7 @@ TEST_F(UrlQhsDumpTest, AShortcutWithItsSavedCopyIsThatPage) {
              "[InternetShortcut]\r\nURL=http://example.org/\r\n[orrery]\r\nhtmlfile=" + PathIn("copy.htm") + "\r\n");
   std::vector<std::string> lines = Dump(PathIn("site.url"));
   EXPECT_TRUE(AnyHas(lines, "\"text\":\"saved words")) << ::testing::PrintToString(lines);
-  EXPECT_TRUE(AnyHas(lines, "\"value\":\"Saved title\"")) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(AnyHas(lines, "\"data\":\"Saved title\"")) << ::testing::PrintToString(lines);
   EXPECT_FALSE(AnyHas(lines, "Please wait"));
   EXPECT_TRUE(Exists(PathIn("copy.htm")));
 }
@@ -69,7 +72,8 @@ TEST_F(UrlQhsDumpTest, AShortcutWithItsSavedCopyIsThatPage) {
 TEST_F(UrlQhsDumpTest, AShortcutWithoutACopyIsItsPlaceholderPage) {
   WriteBytes(PathIn("Release notes.url"), "[InternetShortcut]\r\nURL=http://example.org/notes\r\n");
   std::vector<std::string> lines = Dump(PathIn("Release notes.url"));
-  EXPECT_TRUE(AnyHas(lines, "\"value\":\"Release notes\"")) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(Exists(PathIn("repository/temp"))) << "the page was written where the file check looks";
+  EXPECT_TRUE(AnyHas(lines, "\"data\":\"Release notes\"")) << ::testing::PrintToString(lines);
   EXPECT_TRUE(
       AnyHas(lines, "\"text\":\"Please wait while Orrery indexes and thumbnails this Internet document."))
       << ::testing::PrintToString(lines);
@@ -85,7 +89,23 @@ TEST_F(UrlQhsDumpTest, AStreamIsItsNameAndDescriptionOrItsMarkedTitle) {
   lines = Dump(PathIn("inbox.qhs"), {"--init-flags", "1"});
   ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
   for (const std::string& line : lines)
-    EXPECT_NE(line.find("\"value\":\"PJTITLE Unread mail\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"data\":\"PJTITLE Unread mail\""), std::string::npos) << line;
+}
+
+TEST_F(UrlQhsDumpTest, WithoutTheRecordedHtmlFilterAShortcutFailsLoadAndLeavesNothing) {
+  // A machine set up without the product has no HTML filter recorded for shortcuts.
+  ProcessOptions plain = OnMachine(*this, PathIn("plain"));
+  plain.env.push_back({"ZYT_REGISTRY", PathIn("plain.db")});
+  ProcessResult setup = RunZytfilt({"setup"}, plain);
+  ASSERT_EQ(setup.status, 0) << setup.err;
+  WriteBytes(PathIn("a.url"), "[InternetShortcut]\r\nURL=http://example.org/\r\n");
+  ProcessResult dump = RunZytfilt({"dump", "--json", PathIn("a.url")}, plain);
+  EXPECT_EQ(dump.status, 1);
+  EXPECT_NE(dump.out.find("\"error\":\"0x80004005\",\"step\":\"Load\""), std::string::npos) << dump.out;
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(PathIn("plain")))
+    if (entry.path().extension() == ".html") left.push_back(entry.path().string());
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ namespace {
 
 using namespace ZYT::Test;
 using ZYT::ComPtr;
+using ZYT::WalkResult;
 
 std::string Stream(const std::string& idAttributes) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<stream><id " + idAttributes +
@@ -25,8 +26,8 @@ std::string Stream(const std::string& idAttributes) {
 class QhsFilterTest : public MachineTest {
  protected:
   ComPtr<IFilter> Loaded(const std::u16string& path) {
-    auto* object = new ZYT::CComObject<CQhsFilter>();
-    ComPtr<IFilter> filter(static_cast<IFilter*>(object));
+    ComPtr<IFilter> filter;
+    EXPECT_EQ(ZYT::CComObject<CQhsFilter>::CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
     ComPtr<IPersistFile> file;
     EXPECT_EQ(filter.As(file), S_OK);
     EXPECT_EQ(file->Load(path.c_str(), 0), S_OK);

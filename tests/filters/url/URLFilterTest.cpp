@@ -9,7 +9,9 @@
 #include "platform/com/ClassFactory.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/TaskAllocator.h"
+#include "platform/com/PropIds.h"
 #include "platform/win32/FileApi.h"
+#include "platform/win32/PathMap.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
 #include "tests/support/ProtocolDriver.h"
@@ -19,6 +21,7 @@ namespace {
 
 using namespace ZYT::Test;
 using ZYT::ComPtr;
+using ZYT::WalkResult;
 
 constexpr CLSID kStandInHtml = ZYT::MakeGuid("{5A1D0C1E-7B0B-4C55-9A1E-0D1CE0F11E01}");
 constexpr char16_t kHtmlAddin[] =
@@ -124,8 +127,9 @@ class URLFilterTest : public MachineTest {
     MachineTest::TearDown();
   }
   ComPtr<IFilter> NewFilter() {
-    auto* object = new ZYT::CComObject<CURLFilter>();
-    return ComPtr<IFilter>(static_cast<IFilter*>(object));
+    ComPtr<IFilter> filter;
+    EXPECT_EQ(ZYT::CComObject<CURLFilter>::CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
+    return filter;
   }
   HRESULT Load(const ComPtr<IFilter>& filter, const std::u16string& path) {
     ComPtr<IPersistFile> file;
@@ -208,7 +212,7 @@ TEST_F(URLFilterTest, AReadOnlyShortcutOnAShareGetsTheUnreadableMessage) {
     EXPECT_EQ(g_seen.loadedBytes, Page("Link", CURLFilter::kIndexingMessage)) << "a writable share shortcut";
   }
   ASSERT_TRUE(SetFileAttributesW(onShare.c_str(), FILE_ATTRIBUTE_READONLY));
-  for (const std::u16string& path : {onShare, u"\\\\?\\UNC\\server\\share\\Link.url"}) {
+  for (const std::u16string& path : {onShare, std::u16string(u"\\\\?\\UNC\\server\\share\\Link.url")}) {
     ComPtr<IFilter> filter = NewFilter();
     ASSERT_EQ(Load(filter, path), S_OK);
     EXPECT_EQ(g_seen.loadedBytes, Page("Link", CURLFilter::kUnreadableMessage));
