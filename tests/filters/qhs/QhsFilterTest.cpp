@@ -8,6 +8,7 @@
 #include "filters/qhs/QhsFilter.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/PropIds.h"
+#include "platform/com/TaskAllocator.h"
 #include "platform/win32/Strings.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
@@ -66,6 +67,25 @@ TEST_F(QhsFilterTest, ValuesAloneGiveTheMarkedNameAsTitleTwice) {
     EXPECT_EQ(result.chunks[i].vt, VT_LPWSTR);
   }
   EXPECT_EQ(Values(result), (std::vector<std::string>{"\"PJTITLE Weekly\"", "\"PJTITLE Weekly\""}));
+  // A value that could not be allocated is still due: the next GetValue gives it.
+  ComPtr<IFilter> filter = Loaded(PathInW("s.qhs"));
+  ULONG flags = 0;
+  STAT_CHUNK chunk{};
+  ASSERT_EQ(filter->Init(IFILTER_INIT_CANON_PARAGRAPHS, 0, nullptr, &flags), S_OK);
+  ASSERT_EQ(filter->GetChunk(&chunk), S_OK);
+  WCHAR text[8];
+  ULONG n = 8;
+  EXPECT_EQ(filter->GetText(&n, text), FILTER_E_NO_TEXT);
+  PROPVARIANT* value = reinterpret_cast<PROPVARIANT*>(0xCAFECAFE);
+  ZYT::FailTaskAllocations(0, 1);
+  EXPECT_EQ(filter->GetValue(&value), E_OUTOFMEMORY);
+  ZYT::FailTaskAllocations(0, 0);
+  ASSERT_EQ(filter->GetValue(&value), S_OK);
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(std::u16string(value->pwszVal), u"PJTITLE Weekly");
+  PropVariantClear(value);
+  CoTaskMemFree(value);
+  EXPECT_EQ(filter->GetValue(&value), FILTER_E_NO_MORE_VALUES);
   EXPECT_TRUE(Texts(result).empty());
   // Index attributes together with other flags: text only, no title.
   result = Walk(Stream("name=\"Weekly\""), 0x11);

@@ -236,6 +236,11 @@ TEST_F(URLFilterTest, GetCurFileReportsTheShortcutWithoutTheLongFormPrefix) {
   ASSERT_EQ(Load(filter, u"\\\\?\\" + PathInW("a.url")), S_OK);
   EXPECT_EQ(CurFile(filter), PathInW("a.url"));
   EXPECT_EQ(g_seen.loadedBytes, Page("a", CURLFilter::kIndexingMessage));
+  ZYT::FailTaskAllocations(0, 1);
+  name = reinterpret_cast<LPOLESTR>(0xCAFECAFE);
+  EXPECT_EQ(file->GetCurFile(&name), E_OUTOFMEMORY);
+  EXPECT_EQ(name, nullptr);
+  ZYT::FailTaskAllocations(0, 0);
   CLSID clsid{};
   EXPECT_EQ(file->GetClassID(&clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_URLFilter);
