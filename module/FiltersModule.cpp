@@ -7,6 +7,8 @@
 #include "filters/items/PimFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
+#include "filters/qhs/QhsFilter.h"
+#include "filters/url/URLFilter.h"
 #include "filters/xml/NullFileFilter.h"
 #include "filters/xml/SimpleFileFilterAdapter.h"
 #include "filters/xml/XMLFilter.h"
@@ -24,11 +26,11 @@ HRESULT UpdateRegistry(bool doRegister) {
 // In the order registration walks it. A class not built yet has no creator:
 // its class object is not available, but its registration is complete.
 const ZYT::ClassEntry kClasses[] = {
-    {&CLSID_QhsFilter, nullptr, &UpdateRegistry<110>},
+    {&CLSID_QhsFilter, &ZytCreateInstance<CQhsFilter>, &UpdateRegistry<110>},
     {&CLSID_OrreryCISProxyFilter, &ZytCreateInstance<COrreryCISProxyFilter>, &UpdateRegistry<105>},
     {&CLSID_Mp3Filter, &ZytCreateInstance<CMp3Filter>, &UpdateRegistry<106>},
     {&CLSID_OggVorbisFilter, &ZytCreateInstance<COggVorbisFilter>, &UpdateRegistry<108>},
-    {&CLSID_URLFilter, nullptr, &UpdateRegistry<109>},
+    {&CLSID_URLFilter, &ZytCreateInstance<CURLFilter>, &UpdateRegistry<109>},
     {&CLSID_EmailFilter, &ZytCreateInstance<CEmailFilter>, &UpdateRegistry<111>},
     {&CLSID_PimFilter, &ZytCreateInstance<CPimFilter>, &UpdateRegistry<112>},
     {&CLSID_SimpleFileFilterAdapter, &ZytCreateInstance<CSimpleFileFilterAdapter>, &UpdateRegistry<113>},

@@ -19,7 +19,7 @@ class EntryPointTest : public ::testing::Test {
 
 TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   const CLSID unknown = ZYT::MakeGuid("{DEADBEEF-0000-0000-0000-000000000000}");
-  for (const CLSID* clsid : {&unknown, &CLSID_QhsFilter, &CLSID_URLFilter, &CLSID_ArchiveFilter}) {
+  for (const CLSID* clsid : {&unknown, &CLSID_ArchiveFilter}) {
     void* p = reinterpret_cast<void*>(0xCAFECAFE);
     EXPECT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE)
         << ZYT::WideToUtf8(ZYT::GuidToString(*clsid));
@@ -52,6 +52,22 @@ TEST_F(EntryPointTest, TheSimpleFilterAdapterIsHandedOutAsAFilter) {
   EXPECT_TRUE(IsEqualGUID(clsid, CLSID_SimpleFileFilterAdapter));
   ComPtr<ISimpleFileFilter> simple;
   EXPECT_EQ(filter.As(simple), E_NOINTERFACE) << "the adapter serves plug-ins, it is not one";
+}
+
+TEST_F(EntryPointTest, ShortcutAndStreamFiltersAreHandedOutWithTheirInterfaces) {
+  for (const CLSID* clsid : {&CLSID_URLFilter, &CLSID_QhsFilter}) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, factory.put_void()), S_OK);
+    ComPtr<IFilter> filter;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
+    ComPtr<IPersistFile> persist;
+    ASSERT_EQ(filter.As(persist), S_OK);
+    CLSID reported{};
+    ASSERT_EQ(persist->GetClassID(&reported), S_OK);
+    EXPECT_EQ(reported, *clsid);
+    ComPtr<IDispatch> dispatch;
+    EXPECT_EQ(filter.As(dispatch), S_OK);
+  }
 }
 
 TEST_F(EntryPointTest, XmlFilterIsHandedOutAsAnIFilterWithItsPersistFile) {
