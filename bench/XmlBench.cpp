@@ -36,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Writes with every result checked; the file is private to the bench's folder.
-bool WriteFile(const std::string& path, const std::string& bytes) {
+bool WritePrivateFile(const std::string& path, const std::string& bytes) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   size_t done = 0;
@@ -88,7 +88,7 @@ bool WriteDocument(const std::string& path, size_t target, bool declaresEntity, 
     doc += "</tags>\n  </entry>\n";
   }
   doc += "</catalog>\n";
-  return WriteFile(path, doc);
+  return WritePrivateFile(path, doc);
 }
 
 // Millions of small elements: the document whose DOM costs the most per byte.
@@ -98,7 +98,7 @@ bool WriteLargeDocument(const std::string& path, size_t target, size_t* elements
   for (*elements = 0; doc.size() < target; ++*elements)
     doc += "<i n=\"" + std::to_string(*elements % 10) + "\">w" + std::to_string(*elements) + "</i>\n";
   doc += "</r>\n";
-  return WriteFile(path, doc);
+  return WritePrivateFile(path, doc);
 }
 
 struct Measured {
@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
   BenchMachine machine("zytxml");
   if (!machine.Ready()) return 1;
   const std::string& dir = machine.Dir();
-  if (!WriteFile(dir + "/settings.xml", "<settings/>") || !RegisterBuiltModule(ZYT_COMPONENTS_MODULE) ||
+  if (!WritePrivateFile(dir + "/settings.xml", "<settings/>") || !RegisterBuiltModule(ZYT_COMPONENTS_MODULE) ||
       !RegisterBuiltModule(ZYT_FILTERS_MODULE)) {
     std::fprintf(stderr, "xml_bench: cannot set up the machine\n");
     return 1;
