@@ -34,7 +34,7 @@ HRESULT CXMLFilter::FinalConstruct() {
 
 void CXMLFilter::FinalRelease() noexcept {
   m_log.Log(u"FinalRelease\n");
-  m_textNodes.clear();
+  m_textNodes.Clear();
 }
 
 HRESULT CXMLFilter::GetClassID(CLSID* pClassID) {
@@ -44,8 +44,10 @@ HRESULT CXMLFilter::GetClassID(CLSID* pClassID) {
 }
 
 void CXMLFilter::LoadErrorDocument(const std::u16string& message) {
+  m_textNodes.Clear();
   if (!m_document.LoadXml("<error/>")) throw E_FAIL;
   m_document.DocumentElement().SetText(ZYT::WideToUtf8(message));
+  for (const ZYT::XmlNode& node : m_document.SelectNodes("//text()")) m_textNodes.Add(node.Text().c_str());
 }
 
 HRESULT CXMLFilter::Load(LPCOLESTR pszFileName, DWORD) {
@@ -60,18 +62,26 @@ HRESULT CXMLFilter::Load(LPCOLESTR pszFileName, DWORD) {
     std::string bytes;
     DWORD error = ERROR_SUCCESS;
     if (!ZYT::ReadRegularFile(ZYT::ToPosixPath(path.c_str()), bytes, error, maxBytes)) throw HRESULT_FROM_WIN32(error);
-    std::string text = ZYT::HasUtf16Mark(bytes) ? ZYT::Utf16LeToUtf8(std::string_view(bytes).substr(2))
-                                                : ZYT::WideToUtf8(ZYT::CodePageToWide(GetACP(), bytes));
-    bytes = std::string();
+    // UTF-8 text in a UTF-8 system code page is already what the parser reads:
+    // no second copy of a large file.
+    if (ZYT::HasUtf16Mark(bytes))
+      bytes = ZYT::Utf16LeToUtf8(std::string_view(bytes).substr(2));
+    else if (GetACP() != CP_UTF8 || !ZYT::IsWellFormedUtf8(bytes))
+      bytes = ZYT::WideToUtf8(ZYT::CodePageToWide(GetACP(), bytes));
 
+    // The previous document's text goes before the parse, not after it.
+    m_textNodes.Clear();
+    m_text.clear();
+    m_textPos = 0;
     ZYT::XmlParseError parseError;
     bool parsed = false;
     // A failure of the parse itself (no memory) is indexed like a parse error.
     HRESULT hr = ZYT::ComBoundary("Load", &m_log, [&] {
-      parsed = m_document.LoadXmlText(text, &parseError, maxDepth);
+      parsed = ZYT::ReadXmlTextNodes(
+          bytes, [&](const char* text) { m_textNodes.Add(text); }, &parseError, maxDepth);
       return S_OK;
     });
-    text = std::string();
+    bytes = std::string();
     if (FAILED(hr)) {
       LoadErrorDocument(u"loadXML failed: " + ZYT::RenderComError(_com_error(hr)));
     } else if (!parsed) {
@@ -83,11 +93,10 @@ HRESULT CXMLFilter::Load(LPCOLESTR pszFileName, DWORD) {
       m_log.Write(m_logStream, kLabel, __LINE__);
       LoadErrorDocument(message);
     }
-    m_textNodes.clear();
-    m_textNodes = m_document.SelectNodes("//text()");
-    m_nextNode = 0;
-    m_text.clear();
-    m_textPos = 0;
+    // Whether the debug folder is there is looked up once per document: a
+    // lookup per chunk was most of the time of a document of many small text
+    // nodes. The folder created during a walk logs from the next Load on.
+    m_logChunks = m_log.Logging();
     return S_OK;
   });
 }
@@ -126,18 +135,18 @@ HRESULT CXMLFilter::GetChunk(STAT_CHUNK* pStat) {
       // Asked for before its text was read: the new chunk goes on with it.
       chunk.breakType = CHUNK_NO_BREAK;
       *pStat = chunk;
-      m_log.Log(u"GetChunk: returning text chunk\n");
+      if (m_logChunks) m_log.Log(u"GetChunk: returning text chunk\n");
       return S_OK;
     }
-    if (m_nextNode < m_textNodes.size()) {
-      m_text = ZYT::Utf8ToWide(m_textNodes[m_nextNode++].Text());
+    std::string_view next;
+    if (m_textNodes.Next(&next)) {
+      m_text = ZYT::Utf8ToWide(next);
       m_textPos = 0;
       *pStat = chunk;
-      m_log.Log(u"GetChunk: returning text chunk\n");
+      if (m_logChunks) m_log.Log(u"GetChunk: returning text chunk\n");
       return S_OK;
     }
-    std::vector<ZYT::XmlNode>().swap(m_textNodes);
-    m_nextNode = 0;
+    m_textNodes.Clear();
     m_log.Log(u"GetChunk: returning FILTER_E_END_OF_CHUNKS\n");
     return FILTER_E_END_OF_CHUNKS;
   });

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "filters/xml/XmlText.h"
 #include "framework/LogStream.h"
 #include "framework/SimpleLogger.h"
 #include "platform/com/ComObject.h"
@@ -44,16 +45,16 @@ class CXMLFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistFi
   HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
 
  private:
-  // Replaces the document by "<error/>" holding `message` as its text.
+  // Replaces the text nodes by those of "<error/>" holding `message` as its text.
   void LoadErrorDocument(const std::u16string& message);
 
   CSimpleLogger m_log;
   ZYT::CLogStream m_logStream;
   std::u16string m_filePath;
   ZYT::XmlDocument m_document;
-  // The "//text()" selection; emptied when exhausted or replaced.
-  std::vector<ZYT::XmlNode> m_textNodes;
-  size_t m_nextNode = 0;
+  // The "//text()" selection's text; emptied as it is read and when replaced.
+  ZYT::XmlTextNodes m_textNodes;
+  bool m_logChunks = true;
   ULONG m_chunkId = 0;
   std::u16string m_text;
   ULONG m_textPos = 0;

@@ -1,5 +1,6 @@
 #include "platform/xml/XmlDocument.h"
 
+#include <libxml/hash.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <mutex>
 
 #include "platform/win32/FileApi.h"
@@ -59,35 +61,102 @@ struct ContextDeleter {
 struct XPathContextDeleter {
   void operator()(xmlXPathContextPtr c) const { xmlXPathFreeContext(c); }
 };
+struct DocDeleter {
+  void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
+};
 struct XPathObjectDeleter {
   void operator()(xmlXPathObjectPtr o) const { xmlXPathFreeObject(o); }
 };
 
-// The SAX start-element hook counts the open elements and stops the parser
-// past the bound, before a deep tree is built. One parse runs per thread at a
-// time, so the count lives in the thread.
-struct DepthBound {
+// The SAX element hooks around libxml2's tree builder. They count the open
+// elements and stop the parser past the depth bound, before a deep tree is
+// built. With a text sink they also hand on the text of every node whose text
+// is final and free it: at an element's start the earlier children of its
+// parent (nothing joins them any more), at its end its own children. One
+// parse runs per thread at a time, so the state lives in the thread.
+struct ElementHooks {
   startElementNsSAX2Func start = nullptr;
   endElementNsSAX2Func end = nullptr;
   unsigned depth = 0;
-  unsigned maxDepth = 0;
+  unsigned maxDepth = 0;  // 0: libxml2's own bound only
   bool exceeded = false;
+  const std::function<void(const char*)>* sink = nullptr;
+  // Nodes of an entity's content referenced twice are copied from the first
+  // reference's nodes in the tree; a document that declares entities keeps
+  // its tree until the end. -1: not known before the root element starts.
+  int keepTree = -1;
+  std::exception_ptr failure;
 };
-thread_local DepthBound* t_bound = nullptr;
+thread_local ElementHooks* t_hooks = nullptr;
 
-void StartBounded(void* c, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri, int nbNs,
-                  const xmlChar** ns, int nbAttr, int nbDefaulted, const xmlChar** attrs) {
-  if (++t_bound->depth > t_bound->maxDepth) {
-    t_bound->exceeded = true;
-    xmlStopParser(static_cast<xmlParserCtxtPtr>(c));
-    return;
+// What "//text()" selects below `first` and its following siblings, in
+// document order, as libxml2's descendant axis walks: DTDs and entity
+// declarations are not descended into.
+template <typename F>
+void ForEachTextNode(xmlNodePtr first, F&& f) {
+  if (!first) return;
+  const xmlNodePtr boundary = first->parent;
+  xmlNodePtr cur = first;
+  while (cur) {
+    const bool skipped = cur->type == XML_DTD_NODE || cur->type == XML_ENTITY_DECL;
+    if (!skipped && (cur->type == XML_TEXT_NODE || cur->type == XML_CDATA_SECTION_NODE)) f(cur);
+    if (!skipped && cur->type != XML_ATTRIBUTE_NODE && cur->type != XML_NAMESPACE_DECL && cur->children &&
+        cur->children->type != XML_ENTITY_DECL) {
+      cur = cur->children;
+      continue;
+    }
+    while (cur && !cur->next) {
+      cur = cur->parent;
+      if (cur == boundary) return;
+    }
+    if (cur) cur = cur->next;
   }
-  t_bound->start(c, name, prefix, uri, nbNs, ns, nbAttr, nbDefaulted, attrs);
 }
 
-void EndBounded(void* c, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri) {
-  if (t_bound->depth) --t_bound->depth;
-  t_bound->end(c, name, prefix, uri);
+const char* ContentOf(xmlNodePtr node) { return node->content ? reinterpret_cast<const char*>(node->content) : ""; }
+
+// Hands on the text below `parent`'s children and frees them.
+void FlushChildren(xmlParserCtxtPtr ctxt, ElementHooks& hooks, xmlNodePtr parent) {
+  if (hooks.keepTree < 0) {
+    xmlDtdPtr dtd = ctxt->myDoc ? ctxt->myDoc->intSubset : nullptr;
+    hooks.keepTree = dtd && dtd->entities && xmlHashSize(static_cast<xmlHashTablePtr>(dtd->entities)) > 0;
+  }
+  if (hooks.keepTree || !parent || parent->type != XML_ELEMENT_NODE || !parent->children) return;
+  xmlNodePtr first = parent->children;
+  try {
+    ForEachTextNode(first, [&](xmlNodePtr node) { (*hooks.sink)(ContentOf(node)); });
+  } catch (...) {
+    // Never through libxml2's frames: the parse stops and Parse throws it on.
+    hooks.failure = std::current_exception();
+    hooks.sink = nullptr;
+    xmlStopParser(ctxt);
+    return;
+  }
+  parent->children = parent->last = nullptr;
+  xmlFreeNodeList(first);
+}
+
+void StartHooked(void* c, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri, int nbNs,
+                 const xmlChar** ns, int nbAttr, int nbDefaulted, const xmlChar** attrs) {
+  auto ctxt = static_cast<xmlParserCtxtPtr>(c);
+  ElementHooks& hooks = *t_hooks;
+  ++hooks.depth;
+  if (hooks.maxDepth && hooks.depth > hooks.maxDepth) {
+    hooks.exceeded = true;
+    xmlStopParser(ctxt);
+    return;
+  }
+  if (hooks.sink && ctxt->node) FlushChildren(ctxt, hooks, ctxt->node);
+  hooks.start(c, name, prefix, uri, nbNs, ns, nbAttr, nbDefaulted, attrs);
+}
+
+void EndHooked(void* c, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri) {
+  auto ctxt = static_cast<xmlParserCtxtPtr>(c);
+  ElementHooks& hooks = *t_hooks;
+  if (hooks.depth) --hooks.depth;
+  xmlNodePtr closing = ctxt->node;
+  hooks.end(c, name, prefix, uri);
+  if (hooks.sink && closing) FlushChildren(ctxt, hooks, closing);
 }
 
 // The first error of a parse, as MSXML reports it: libxml2 goes on after a
@@ -105,7 +174,7 @@ struct ErrorReset {
 };
 
 xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encoding = nullptr, int options = kParseOptions,
-                unsigned maxDepth = 0, bool strict = false) {
+                unsigned maxDepth = 0, bool strict = false, const std::function<void(const char*)>* sink = nullptr) {
   InitOnce();
   std::unique_ptr<xmlParserCtxt, ContextDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) return nullptr;
@@ -113,14 +182,15 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encodin
     if (error) *error = {0, 0, 0, "document too large"};
     return nullptr;
   }
-  DepthBound bound;
-  if (maxDepth) {
+  ElementHooks bound;
+  if (maxDepth || sink) {
     bound.start = ctxt->sax->startElementNs;
     bound.end = ctxt->sax->endElementNs;
     bound.maxDepth = maxDepth;
-    ctxt->sax->startElementNs = StartBounded;
-    ctxt->sax->endElementNs = EndBounded;
-    t_bound = &bound;
+    bound.sink = sink;
+    ctxt->sax->startElementNs = StartHooked;
+    ctxt->sax->endElementNs = EndHooked;
+    t_hooks = &bound;
   }
   xmlError first{};
   std::unique_ptr<xmlError, ErrorReset> firstOwner(&first);
@@ -130,9 +200,13 @@ xmlDocPtr Parse(std::string_view text, XmlParseError* error, const char* encodin
   if (strict) t_refusal = &refusal;
   xmlDocPtr doc =
       xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, encoding, options);
-  t_bound = nullptr;
+  t_hooks = nullptr;
   t_firstError = nullptr;
   t_refusal = nullptr;
+  if (bound.failure) {
+    xmlFreeDoc(doc);
+    std::rethrow_exception(bound.failure);
+  }
   if (doc && ctxt->wellFormed && !bound.exceeded && !refusal.met) return doc;
   if (error && refusal.met) {
     error->line = ctxt->input ? ctxt->input->line : 0;
@@ -261,10 +335,21 @@ bool XmlDocument::LoadXml(std::string_view utf8, XmlParseError* error) {
   return true;
 }
 
+// COMPACT keeps short texts inside their nodes: documents of many small text
+// nodes take a tenth less.
+constexpr int kTextOptions = kParseOptions | XML_PARSE_NOENT | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
+
+bool ReadXmlTextNodes(std::string_view utf8, const std::function<void(const char*)>& text, XmlParseError* error,
+                      unsigned maxDepth) {
+  std::unique_ptr<xmlDoc, DocDeleter> doc(Parse(utf8, error, "UTF-8", kTextOptions, maxDepth, true, &text));
+  if (!doc) return false;
+  // What is left: the root's text after its last element, or with declared
+  // entities the whole tree.
+  ForEachTextNode(doc->children, [&](xmlNodePtr node) { text(ContentOf(node)); });
+  return true;
+}
+
 bool XmlDocument::LoadXmlText(std::string_view utf8, XmlParseError* error, unsigned maxDepth) {
-  // COMPACT keeps short texts inside their nodes: documents of many small
-  // text nodes take a tenth less.
-  constexpr int kTextOptions = kParseOptions | XML_PARSE_NOENT | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
   xmlDocPtr doc = Parse(utf8, error, "UTF-8", kTextOptions, maxDepth, true);
   if (!doc) return false;
   xmlFreeDoc(m_doc);

@@ -5,6 +5,7 @@
 // parser open another file or a URL.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,6 +54,16 @@ class XmlNode {
  private:
   _xmlNode* m_node = nullptr;
 };
+
+// Parses as XmlDocument::LoadXmlText does, without ever holding the whole
+// tree: the content of every text and CDATA node ("//text()") goes to `text`
+// in document order once no later text can join it, and the nodes behind it
+// are freed. A document of millions of small elements then costs its text, not
+// its DOM. False with the error filled when the text is not well-formed; what
+// was handed out until then is to be dropped. An exception thrown by `text`
+// ends the parse and is thrown on.
+bool ReadXmlTextNodes(std::string_view utf8, const std::function<void(const char*)>& text,
+                      XmlParseError* error = nullptr, unsigned maxDepth = 0);
 
 class XmlDocument {
  public:

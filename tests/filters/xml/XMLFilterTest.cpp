@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "interfaces/ClassIds.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjBase.h"
@@ -10,6 +12,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "platform/xml/XmlDocument.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -118,6 +121,58 @@ TEST_F(XMLFilterTest, TextNodesComeOutInDocumentOrderAsContentsChunks) {
   EXPECT_TRUE(TextsOf("<empty/>").empty());
 }
 
+// The filter never holds a whole document's tree: text is handed on while
+// the document is parsed. Whatever the nesting, text before, between and
+// after elements, split by comments, instructions and CDATA or joined across
+// character references, must come out as the tree's text nodes, in order.
+TEST_F(XMLFilterTest, TextNodesOfADeepAndWideDocumentKeepTheirOrder) {
+  std::string doc;
+  std::vector<std::u16string> expected;
+  int n = 0;
+  std::function<void(int)> element = [&](int depth) {
+    const std::string id = std::to_string(n++);
+    const std::u16string wid = ZYT::Utf8ToWide(id);
+    doc += "<e" + id + " a=\"v" + id + "\">b" + id + "&amp;&#x41;" + id;
+    expected.push_back(u"b" + wid + u"&A" + wid);
+    if (depth > 0) {
+      const int children = depth % 8 == 0 ? 2 : 1;
+      for (int c = 0; c < children; ++c) {
+        element(depth - 1);
+        doc += "m" + id + "<!--k-->n" + id + "<?p x?><![CDATA[<c" + id + ">]]>";
+        expected.insert(expected.end(), {u"m" + wid, u"n" + wid, u"<c" + wid + u">"});
+      }
+      doc += "<empty/>";
+    }
+    doc += "z" + id + "</e" + id + ">";
+    if (depth > 0)
+      expected.push_back(u"z" + wid);
+    else
+      expected.back() += u"z" + wid;  // one text node from "b" to "z"
+  };
+  element(48);
+  ASSERT_GT(n, 1000);
+  EXPECT_EQ(TextsOf("<?xml version=\"1.0\"?>\n" + doc + "\n<!-- after -->\n"), expected);
+}
+
+// Declared entities, referenced more than once and holding elements, and an
+// undeclared one beside an external DTD, give what the whole tree gives.
+TEST_F(XMLFilterTest, EntityReferencesGiveTheTreesTextNodes) {
+  for (const std::string& doc : {
+           std::string("<!DOCTYPE r [<!ENTITY e \"<b>in</b>tail\">]><r>a&e;b&e;c<d>&e;<f/>&e;</d>&e;</r>"),
+           std::string("<!DOCTYPE r [<!ENTITY t \"text\"><!ENTITY u \"&t;<i>&t;</i>&t;\">]>"
+                       "<r>x&t;y<q>&u;</q>&u;<s>&t;</s>&t;</r>"),
+           std::string("<!DOCTYPE r SYSTEM \"none.dtd\"><r>a&u;b<c>d&u;</c>e</r>"),
+           std::string("<r>t1<x>t2<y/>t3</x>t4<![CDATA[c]]>t5<!--k-->t6<?p?>t7</r>"),
+       }) {
+    ZYT::XmlDocument tree;
+    ASSERT_TRUE(tree.LoadXmlText(doc)) << doc;
+    std::vector<std::u16string> nodes;
+    for (const ZYT::XmlNode& node : tree.SelectNodes("//text()")) nodes.push_back(ZYT::Utf8ToWide(node.Text()));
+    ASSERT_FALSE(nodes.empty()) << doc;
+    EXPECT_EQ(TextsOf(doc), nodes) << doc;
+  }
+}
+
 TEST_F(XMLFilterTest, TextIsHandedOutInPiecesAndContinuesInANoBreakChunk) {
   ComPtr<IFilter> filter = Open("walk.xml", "<r>0123456789<c>y</c></r>");
   ASSERT_TRUE(filter);
@@ -174,6 +229,21 @@ TEST_F(XMLFilterTest, ByteOrderMarkMeansUtf16AndAnythingElseTheSystemCodePage) {
   EXPECT_EQ(ParseErrorOf(oddSized).empty(), false);
   SetCodePage(u"65001");
   EXPECT_EQ(TextsOf("<r>caf\xC3\xA9</r>"), (std::vector<std::u16string>{u"caf\u00E9"}));
+}
+
+// Text already in UTF-8 goes to the parser as it is; bytes that are not
+// well-formed UTF-8 must still become what the code page makes of them.
+TEST_F(XMLFilterTest, IllFormedUtf8InAUtf8CodePageIsReplacedAsTheCodePageDoes) {
+  SetCodePage(u"65001");
+  for (const std::string& text : {std::string("a\xC0\xAF" "b"), std::string("a\xED\xA0\x80" "b"),
+                                  std::string("a\xF4\x90\x80\x80" "b"), std::string("a\xE2\x82"),
+                                  std::string("a\x80" "b"), std::string("a\xF8\x88\x80\x80\x80" "b")}) {
+    const std::u16string decoded = ZYT::CodePageToWide(CP_UTF8, text);
+    ASSERT_NE(decoded.find(u'\uFFFD'), std::u16string::npos);
+    EXPECT_EQ(TextsOf("<r>" + text + "</r>"), (std::vector<std::u16string>{decoded}));
+  }
+  EXPECT_EQ(TextsOf("<r>\xF0\x9F\x98\x80 \xE6\x97\xA5 \xEF\xBF\xBD \xF4\x8F\xBF\xBD</r>"),
+            (std::vector<std::u16string>{u"\U0001F600 \u65E5 \uFFFD \U0010FFFD"}));
 }
 
 TEST_F(XMLFilterTest, MalformedDocumentIsIndexedAsItsParseError) {
