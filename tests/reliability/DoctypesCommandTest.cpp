@@ -124,6 +124,19 @@ TEST_F(DoctypesCommandTest, SetThenRestoreLeavesTheExtensionAsItWas) {
   EXPECT_NE(get.out.find("handler:      (none)"), std::string::npos) << get.out;
 }
 
+TEST_F(DoctypesCommandTest, AUserWhoMayNotWriteTheMachineChangesAndRestoresThroughTheWriter) {
+  Ok({"setup"});
+  Import("[HKEY_CLASSES_ROOT\\.bar\\PersistentHandler]\r\n@=\"{5E941D80-BF96-11CD-B579-08002B30BFEB}\"\r\n");
+  const std::string bar = Export("HKCR\\.bar");
+  m_machine.env.emplace_back("ZYT_REGISTRY_READONLY", "HKLM");
+  ProcessResult own = Zytfilt({"reg", "import", PathIn("import.reg")});
+  ASSERT_NE(own.status, 0) << "the user's own writes to HKLM are refused";
+  Ok({"doctypes", "set", ".bar", "{32E04D13-5E47-11D7-B40F-00D009EF4932}"});
+  EXPECT_NE(Export("HKCR\\.bar"), bar);
+  Ok({"doctypes", "restore"});
+  EXPECT_EQ(Export("HKCR\\.bar"), bar);
+}
+
 TEST_F(DoctypesCommandTest, FiltersAreChosenByTheNamesTheListShows) {
   Ok({"setup"});
   Import(
