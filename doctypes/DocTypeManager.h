@@ -15,7 +15,9 @@
 //
 // IDispatch is answered without type information: GetIDsOfNames knows the 13
 // method names (any letter case) and Invoke calls them by DISPID 1 to 13 with
-// BSTR arguments, the out value coming back in pVarResult.
+// BSTR arguments (last first, as COM passes them), the out value coming back
+// in pVarResult (and in a last by-reference BSTR argument, when one is passed).
+// A method's own failure is Invoke's result.
 class CDocTypeManager : public ZYT::CComObjectRoot, public IOrreryDocTypeManager {
  public:
   ZYT_BEGIN_INTERFACE_MAP(CDocTypeManager)

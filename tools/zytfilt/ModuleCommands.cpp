@@ -34,7 +34,9 @@ const char kSetupUsage[] =
     "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n"
     "--product also marks the product as set up and makes a catalog of type 'local'\n"
     "(named \"Orrery Local\") that covers your home folder, and registers the filter\n"
-    "module again, which puts the catalog proxy filter in front of every filter.\n";
+    "module again, which puts the catalog proxy filter in front of every filter,\n"
+    "and gives .odt, .ods, .odp and .docx to the XML proxy ('zytfilt doctypes\n"
+    "restore' takes them back).\n";
 
 // The code in words, then what the failing component described (the
 // settings file that is broken, and where).
