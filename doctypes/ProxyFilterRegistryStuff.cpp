@@ -1,5 +1,6 @@
 #include "doctypes/ProxyFilterRegistryStuff.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "module/FiltersModule.h"
 #include "platform/com/ComBoundary.h"
 #include "platform/com/Guid.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/PathFunctions.h"
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/Strings.h"
@@ -18,8 +20,6 @@ namespace {
 constexpr char16_t kClassesClsid[] = u"SOFTWARE\\Classes\\CLSID";
 constexpr char16_t kAddinPath[] = u"\\PersistentAddinsRegistered\\{89BCB740-6119-101A-BCB7-00DD010655AF}";
 constexpr char16_t kContentIndex[] = u"SYSTEM\\CurrentControlSet\\Control\\ContentIndex";
-// The indexer's "DLLsToRegister" is read into a buffer of this many characters.
-constexpr DWORD kDllListChars = 10240;
 
 // A REG_SZ value as it is stored (no expansion); false when the key is not
 // open, the value is missing or of another type.
@@ -63,7 +63,22 @@ std::vector<std::u16string> SubkeyNames(HKEY key) {
 
 std::u16string ProxyClsid() { return ZYT::GuidToString(CLSID_OrreryCISProxyFilter); }
 
-std::string Utf8(const std::u16string& text) { return ZYT::WideToUtf8(text); }
+// Registry text as XML can carry it: characters XML 1.0 does not allow
+// (control characters but tab, CR and LF, U+FFFE, U+FFFF, a lone surrogate)
+// become spaces, so that one odd description cannot spoil the document.
+std::string Utf8(const std::u16string& text) {
+  std::u16string safe = text;
+  for (size_t i = 0; i < safe.size(); ++i) {
+    char16_t c = safe[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < safe.size() && safe[i + 1] >= 0xDC00 && safe[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    if ((c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') || c == 0xFFFE || c == 0xFFFF || high || low) safe[i] = u' ';
+  }
+  return ZYT::WideToUtf8(safe);
+}
 
 ZYT::XmlDocument Parse(const std::u16string& xml) {
   ZYT::XmlDocument document;
@@ -238,11 +253,14 @@ void CProxyFilterRegistryStuff::UpdateDllsToRegister(bool doRegister) {
   ZYT::ComBoundary("UpdateDllsToRegister", [&] {
     ZYT::CRegKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, kContentIndex, KEY_ALL_ACCESS) != ERROR_SUCCESS) return S_OK;
-    std::vector<WCHAR> buffer(kDllListChars + 2, 0);
+    // A longer list is left as it is rather than cut.
+    const DWORD chars = std::clamp<DWORD>(ZYT::GetLimit(u"MaxDllsToRegisterChars", 10240), 1024, 1048576);
+    std::vector<WCHAR> buffer(chars + 2, 0);
     DWORD type = 0;
-    DWORD bytes = kDllListChars * sizeof(WCHAR);
+    DWORD bytes = chars * sizeof(WCHAR);
     if (RegQueryValueExW(key, u"DLLsToRegister", nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()), &bytes) !=
-        ERROR_SUCCESS)
+            ERROR_SUCCESS ||
+        (type != REG_MULTI_SZ && type != REG_SZ && type != REG_EXPAND_SZ))
       return S_OK;
     const std::u16string self = ZYT::LongPathOf(g_modulePath);
     std::vector<std::u16string> others;

@@ -151,6 +151,18 @@ TEST_F(RegistryStuffTest, ProxyGoesInFrontOfEveryFilterOnceAndComesAwayAgain) {
     EXPECT_FALSE(HasValue(Addin(handler), u"ZYTOrrerySavedFilterKey")) << ZYT::WideToUtf8(handler);
 }
 
+TEST_F(RegistryStuffTest, AHostileDescriptionDoesNotKeepTheProxyOut) {
+  NativeMachine();
+  Set(u"CLSID\\" + std::u16string(kTextHandler), u"", std::u16string(u"Text\x01\x1f<&>\"") + u'\xfffe' + u'\xd800' + u"end");
+  CProxyFilterRegistryStuff stuff;
+  std::u16string inventory = stuff.InventoryRegisteredFilters();
+  ZYT::XmlDocument document = Parse(inventory);
+  EXPECT_EQ(document.SelectNodes("//filter").size(), 2u);
+  stuff.ApplyProxyToFilters(true, inventory);
+  EXPECT_EQ(Value(Addin(kTextHandler)), kProxy);
+  EXPECT_EQ(Value(Addin(kHtmlHandler)), kProxy);
+}
+
 TEST_F(RegistryStuffTest, ApplyingTheProxyLendsHandlersToProductExtensions) {
   CProxyFilterRegistryStuff stuff;
   // Without ".html" the stored web pages get the machine's HTML handler by name.
@@ -292,6 +304,16 @@ TEST_F(DllListTest, NoListNoChange) {
   SetList(many);
   stuff.UpdateDllsToRegister(true);
   EXPECT_EQ(List(), many);
+  // A machine that allows longer lists gets this module added to it.
+  SetLimit(u"MaxDllsToRegisterChars", 40000);
+  stuff.UpdateDllsToRegister(true);
+  EXPECT_EQ(List().size(), many.size() + 1);
+  // A value of another type is not a list.
+  ASSERT_EQ(key.SetDWORDValue(u"DLLsToRegister", 7), ERROR_SUCCESS);
+  stuff.UpdateDllsToRegister(true);
+  DWORD value = 0;
+  EXPECT_EQ(key.QueryDWORDValue(u"DLLsToRegister", value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
 }
 
 }  // namespace
