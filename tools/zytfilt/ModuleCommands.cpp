@@ -34,7 +34,9 @@ const char kSetupUsage[] =
     "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n"
     "--product also marks the product as set up and makes a catalog of type 'local'\n"
     "(named \"Orrery Local\") that covers your home folder, and registers the filter\n"
-    "module again, which puts the catalog proxy filter in front of every filter.\n";
+    "module again, which puts the catalog proxy filter in front of every filter,\n"
+    "and gives .odt, .ods, .odp and .docx to the XML proxy ('zytfilt doctypes\n"
+    "restore' takes them back).\n";
 
 // The code in words, then what the failing component described (the
 // settings file that is broken, and where).
@@ -287,6 +289,7 @@ int SetUpMachine(bool quiet, bool product) {
   int rc = RemoveStaleSavedFilters();
   if (rc == 0) rc = SetUpModules(settings);
   if (rc == 0 && product) rc = SetUpProduct();
+  if (rc == 0 && product) rc = BindProductDocTypes();
   if (rc != 0) return rc;
   if (LONG commit = transaction.Commit(); commit != ERROR_SUCCESS) {
     std::fprintf(stderr, "zytfilt: cannot write %s: %s\n", ZYT::RegistryStorePath().c_str(),
