@@ -4,6 +4,7 @@
 #include "filters/items/EmailFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
+#include "filters/qharc/QharcFilter.h"
 #include "filters/xml/NullFileFilter.h"
 #include "filters/xml/SimpleFileFilterAdapter.h"
 #include "filters/xml/XMLFilter.h"
@@ -35,7 +36,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_DocTypeManager, nullptr, &UpdateRegistry<118>},
     {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},
     {&CLSID_FeedItemFilter, nullptr, &UpdateRegistry<121>},
-    {&CLSID_QharcFilter, nullptr, &UpdateRegistry<122>},
+    {&CLSID_QharcFilter, &ZytCreateInstance<CQharcFilter>, &UpdateRegistry<122>},
     {&CLSID_ArchiveFilter, nullptr, &UpdateRegistry<120>},
 };
 
