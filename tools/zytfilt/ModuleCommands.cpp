@@ -244,6 +244,7 @@ int SetUpMachine(bool quiet, bool product) {
   std::u16string settings;
   int rc = SetUpModules(settings);
   if (rc == 0 && product) rc = SetUpProduct();
+  if (rc == 0 && product) rc = BindProductDocTypes();
   if (rc != 0) return rc;
   if (LONG commit = transaction.Commit(); commit != ERROR_SUCCESS) {
     std::fprintf(stderr, "zytfilt: cannot write %s: %s\n", ZYT::RegistryStorePath().c_str(),
