@@ -35,7 +35,7 @@ QharcItemResult ReadQharcItem(std::string_view bytes, unsigned maxDepth, QharcIt
   if (!document.LoadXmlText(text, &error, maxDepth)) return QharcItemResult::NotXml;
   ZYT::XmlNode file = document.SelectSingleNode("/*/file");
   if (!file || !file.IsElement()) return QharcItemResult::NoFileElement;
-  item.xml = ZYT::Utf8ToWide(document.Xml());
+  item.xml = ZYT::Utf8ToWide(document.DocumentElement().Xml());
   for (const char* name :
        {"archive-name", "ripped-path", "volume-label", "volume-serial-number", "original-root-path"}) {
     if (!file.HasAttribute(name)) return QharcItemResult::MissingValue;

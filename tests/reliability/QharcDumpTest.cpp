@@ -21,7 +21,9 @@ class QharcDumpTest : public MachineTest {
                "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
     ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
     m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
+    // Set up for the product: the catalog proxy stands in front of every
+    // filter, with the native filter saved beside it, as the item filter expects.
+    ProcessResult setup = RunZytfilt({"setup", "--product"}, m_machine);
     ASSERT_EQ(setup.status, 0) << setup.err;
     ASSERT_EQ(mkdir(PathIn("cd").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(PathIn("cd/docs").c_str(), 0700), 0);
