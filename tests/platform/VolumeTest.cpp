@@ -174,6 +174,17 @@ TEST_F(VolumeTest, ADeclaredRootAnswersItsMediumWhileItsFolderExists) {
   EXPECT_EQ(gone.error, ERROR_NOT_READY) << "a declared drive without its folder is empty";
 }
 
+TEST_F(VolumeTest, APosixFolderCanBeDeclaredToo) {
+  ASSERT_EQ(mkdir(PathIn("media").c_str(), 0700), 0);
+  Declare(ZYT::Utf8ToWide(PathIn("media")), u"DISC 2", 7);
+  Answer a = Query(ZYT::Utf8ToWide(PathIn("media") + "/").c_str());
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_EQ(a.label, u"DISC 2");
+  EXPECT_EQ(a.serial, 7u);
+  EXPECT_EQ(Query(ZYT::Utf8ToWide(PathIn("media") + "x/").c_str()).error, ERROR_NOT_READY)
+      << "a declaration names one folder only";
+}
+
 TEST_F(VolumeTest, AFolderThatIsNoMountPointIsAnEmptyDrive) {
   ASSERT_EQ(mkdir(PathIn("empty").c_str(), 0700), 0);
   MapDrive(u"E:", PathIn("empty"));
