@@ -8,6 +8,7 @@
 #include "filters/items/PimFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
+#include "filters/qharc/QharcFilter.h"
 #include "filters/qhs/QhsFilter.h"
 #include "filters/url/URLFilter.h"
 #include "filters/xml/NullFileFilter.h"
@@ -41,7 +42,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_DocTypeManager, &ZytCreateInstance<CDocTypeManager>, &UpdateRegistry<118>},
     {&CLSID_HttpItemFilter, &ZytCreateInstance<CHttpItemFilter>, &UpdateRegistry<119>},
     {&CLSID_FeedItemFilter, &ZytCreateInstance<CFeedItemFilter>, &UpdateRegistry<121>},
-    {&CLSID_QharcFilter, nullptr, &UpdateRegistry<122>},
+    {&CLSID_QharcFilter, &ZytCreateInstance<CQharcFilter>, &UpdateRegistry<122>},
     {&CLSID_ArchiveFilter, nullptr, &UpdateRegistry<120>},
 };
 

@@ -103,6 +103,23 @@ TEST_F(EntryPointTest, TheItemFiltersAreHandedOutWithTheirOwnClassIds) {
   }
 }
 
+TEST_F(EntryPointTest, TheCdArchiveItemFilterIsHandedOutWithItsDualInterface) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_QharcFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
+  ComPtr<IPersistFile> persist;
+  ASSERT_EQ(filter.As(persist), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_QharcFilter);
+  ComPtr<IUnknown> dual;
+  EXPECT_EQ(filter->QueryInterface(IID_IQharcFilter, dual.put_void()), S_OK);
+  LPOLESTR path = reinterpret_cast<LPOLESTR>(0x1);
+  EXPECT_EQ(persist->GetCurFile(&path), E_FAIL) << "nothing loaded yet";
+  EXPECT_EQ(path, nullptr);
+}
+
 TEST_F(EntryPointTest, TheDocTypeManagerIsHandedOutAsADualInterface) {
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(DllGetClassObject(CLSID_DocTypeManager, IID_IClassFactory, factory.put_void()), S_OK);
