@@ -191,11 +191,24 @@ TEST_F(PdfFilterTest, EncryptedAnswersPasswordAndDamagedFailsLoad) {
   CoTaskMemFree(current);
 }
 
-// Every cut of a good document either loads and obeys the protocol or fails Load.
-TEST_F(PdfFilterTest, TruncatedAtEveryOffset) {
+// Cuts of a good document are read or called damaged, never locked. Every
+// fifth offset: poppler under the sanitizers takes a while over each.
+TEST(PdfTextTest, TruncatedAtManyOffsets) {
+  const std::string good = BuildPdf(ThreePages());
+  size_t read = 0;
+  for (size_t size = 0; size < good.size(); size += 5) {
+    const PdfText text = ReadPdfText(good.substr(0, size), {});
+    EXPECT_NE(text.status, PdfText::Status::kLocked) << size;
+    if (text.status == PdfText::Status::kRead) ++read;
+  }
+  EXPECT_GT(read, 0u) << "poppler repairs a document without its cross-reference table";
+}
+
+// The filter over a sample of those cuts: it loads and obeys the protocol, or fails Load with E_FAIL.
+TEST_F(PdfFilterTest, TruncatedDocuments) {
   const std::string good = BuildPdf(ThreePages());
   size_t loaded = 0;
-  for (size_t size = 0; size < good.size(); size += 3) {
+  for (size_t size = 0; size < good.size(); size += 29) {
     WriteBytes(PathIn("cut.pdf"), good.substr(0, size));
     ZYT::ComPtr<IFilter> filter;
     HRESULT hr = LoadIFilter(PathInW("cut.pdf").c_str(), nullptr, filter.put_void());
@@ -206,7 +219,7 @@ TEST_F(PdfFilterTest, TruncatedAtEveryOffset) {
     ++loaded;
     EXPECT_TRUE(ObeysProtocol(DriveFilter(filter.get()))) << size;
   }
-  EXPECT_GT(loaded, 0u) << "poppler repairs a document without its cross-reference table";
+  EXPECT_GT(loaded, 0u);
 }
 
 TEST_F(PdfFilterTest, LimitsBoundTheFileAndTheText) {
