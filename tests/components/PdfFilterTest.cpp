@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -264,6 +265,31 @@ TEST_F(PdfFilterTest, LimitsBoundTheFileAndTheText) {
   for (const std::u16string& t : Texts(r)) all += t;
   EXPECT_EQ(all.find_first_not_of(u"x\n"), std::u16string::npos);
   EXPECT_EQ(std::count(all.begin(), all.end(), u'x'), 3200);
+}
+
+// The log finds its folder through the settings server, a module apart from this one.
+TEST_F(PdfFilterTest, CutsAndDamageAreLoggedWhileTheLogFolderExists) {
+  UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
+                               "\"/></repository></settings>");
+  ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
+  PdfSample sample = ThreePages();
+  WriteBytes(PathIn("three.pdf"), BuildPdf(sample));
+  WriteBytes(PathIn("damaged.pdf"), "%PDF-1.4\n");
+  SetLimit(u"MaxPdfPages", 2);
+  ZYT::ComPtr<IFilter> filter;
+  ASSERT_EQ(LoadIFilter(PathInW("three.pdf").c_str(), nullptr, filter.put_void()), S_OK);
+  EXPECT_TRUE(ListDir(PathIn("repo")).empty()) << "no log folder, no log";
+
+  ASSERT_EQ(mkdir(PathIn("repo/Debug.Filter").c_str(), 0700), 0);
+  ASSERT_EQ(LoadIFilter(PathInW("three.pdf").c_str(), nullptr, filter.put_void()), S_OK);
+  EXPECT_EQ(LoadIFilter(PathInW("damaged.pdf").c_str(), nullptr, filter.put_void()), E_FAIL);
+  std::string logs;
+  for (const std::string& name : ListDir(PathIn("repo/Debug.Filter"))) {
+    EXPECT_EQ(name.rfind("Pdf", 0), 0u) << name;
+    logs += ReadBytes(PathIn("repo/Debug.Filter/" + name));
+  }
+  EXPECT_NE(logs.find("Load: pages after the first 2 of 3 left out (limit MaxPdfPages)\n"), std::string::npos) << logs;
+  EXPECT_NE(logs.find("Load: not a PDF document, or one damaged beyond repair\n"), std::string::npos) << logs;
 }
 
 }  // namespace
