@@ -43,24 +43,9 @@ HRESULT CChunkListFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROP
     if (cAttributes > 0 && !aAttributes) return E_INVALIDARG;
     // Values are wanted when attributes are named or any flag is set.
     m_wantValues = cAttributes > 0 || grfFlags != 0;
-    HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FILTER_E_ACCESS;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
-    // Each filter holds the file and what it makes of it in memory: larger
-    // files are filtered up to this size.
-    const uint64_t maxBytes = std::clamp<DWORD>(ZYT::GetLimit(u"MaxMachineFilterBytes", 64u << 20), 1u << 20, 1u << 30);
-    std::string bytes(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size.QuadPart), maxBytes)), '\0');
-    DWORD read = 0;
-    BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    if (!ok) return FILTER_E_ACCESS;
-    bytes.resize(read);
-    if (static_cast<uint64_t>(size.QuadPart) > maxBytes) {
-      LogCut("Init: the file is cut at its first " + std::to_string(maxBytes) + " of " +
-             std::to_string(static_cast<uint64_t>(size.QuadPart)) + " bytes (limit MaxMachineFilterBytes)\n");
-    }
-    m_chunks = MakeChunks(bytes);
+    std::vector<ListedChunk> chunks;
+    if (HRESULT hr = ReadChunks(chunks); FAILED(hr)) return hr;
+    m_chunks = std::move(chunks);
     m_next = 0;
     m_chunkId = 0;
     m_inText = false;
@@ -69,6 +54,28 @@ HRESULT CChunkListFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROP
     if (pFlags) *pFlags = 0;
     return S_OK;
   });
+}
+
+HRESULT CChunkListFilter::ReadChunks(std::vector<ListedChunk>& chunks) {
+  HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FILTER_E_ACCESS;
+  LARGE_INTEGER size{};
+  GetFileSizeEx(file, &size);
+  // Each filter holds the file and what it makes of it in memory: larger
+  // files are filtered up to this size.
+  const uint64_t maxBytes = std::clamp<DWORD>(ZYT::GetLimit(u"MaxMachineFilterBytes", 64u << 20), 1u << 20, 1u << 30);
+  std::string bytes(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size.QuadPart), maxBytes)), '\0');
+  DWORD read = 0;
+  BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  if (!ok) return FILTER_E_ACCESS;
+  bytes.resize(read);
+  if (static_cast<uint64_t>(size.QuadPart) > maxBytes) {
+    LogCut("Init: the file is cut at its first " + std::to_string(maxBytes) + " of " +
+           std::to_string(static_cast<uint64_t>(size.QuadPart)) + " bytes (limit MaxMachineFilterBytes)\n");
+  }
+  chunks = MakeChunks(bytes);
+  return S_OK;
 }
 
 bool CChunkListFilter::NextPiece() {

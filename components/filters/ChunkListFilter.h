@@ -43,6 +43,9 @@ class CChunkListFilter : public IFilter, public IPersistFile {
   ~CChunkListFilter() = default;
   // The chunks of the file's bytes.
   virtual std::vector<ListedChunk> MakeChunks(const std::string& bytes) = 0;
+  // The chunks Init hands out: by default the file's bytes, up to a limit,
+  // through MakeChunks. A filter that reads its file at Load gives its own.
+  virtual HRESULT ReadChunks(std::vector<ListedChunk>& chunks);
 
   // Text handed out in chunks split at blank lines, each at most 4096
   // characters, without leading or trailing blanks; blank paragraphs give none.

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "components/SettingsStore.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/PathFunctions.h"
 #include "platform/win32/PathMap.h"
@@ -12,11 +11,9 @@
 
 void CCutLog::Write(const std::string& entry) {
   if (m_file.empty()) {
-    CSettingsStore::Answer location;
-    if (FAILED(CSettingsStore::Instance().Query("/*/repository/user/@location", location)) || !location.found ||
-        location.text.empty())
-      return;
-    const std::u16string folder = ZYT::MakePath(ZYT::Utf8ToWide(location.text), u"Debug.Filter", u"");
+    const std::u16string repository = CutLogRepository();
+    if (repository.empty()) return;
+    const std::u16string folder = ZYT::MakePath(repository, u"Debug.Filter", u"");
     if (!ZYT::IsDirectory(folder)) return;
     WCHAR name[MAX_PATH + 1] = {};
     if (GetTempFileNameW(folder.c_str(), m_prefix.c_str(), 0, name) == 0) return;

@@ -6,6 +6,11 @@
 
 #include <string>
 
+// The repository folder the settings name ("/*/repository/user/@location"),
+// empty when they name none. Each module that links the log defines it with
+// the way to the settings that module has.
+std::u16string CutLogRepository();
+
 class CCutLog {
  public:
   // prefix: the start of the log file's name, as GetTempFileNameW takes it.

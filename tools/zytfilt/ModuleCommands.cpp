@@ -223,6 +223,7 @@ namespace {
 // the filter module.
 int SetUpModules(std::u16string& settings) {
   if (CallEntryPoint("zytcomponents", "DllRegisterServer", true) != 0) return 1;
+  if (CallEntryPoint("pdffilt", "DllRegisterServer", true) != 0) return 1;
   try {
     auto server = ZYT::CreateSettingsServer();
     BSTR path = nullptr;
