@@ -120,7 +120,7 @@ WalkResult WalkFilter(IFilter* filter, const WalkOptions& options) {
   std::u16string buffer(bufferSize, u'\0');
   ULONG previousId = 0;
   for (;;) {
-    if (result.chunks.size() >= options.maxChunks) {
+    if (result.walked >= options.maxChunks) {
       // One more call tells a filter that ends exactly at the limit from one
       // that goes on.
       STAT_CHUNK next{};
@@ -145,7 +145,7 @@ WalkResult WalkFilter(IFilter* filter, const WalkOptions& options) {
       }
       return result;
     }
-    const size_t index = result.chunks.size();
+    const size_t index = result.walked;
     STAT_CHUNK& s = chunk.stat;
     if (s.attribute.psProperty.ulKind == PRSPEC_LPWSTR) {
       chunk.propertyName = s.attribute.psProperty.lpwstr ? s.attribute.psProperty.lpwstr : u"";
@@ -230,7 +230,11 @@ WalkResult WalkFilter(IFilter* filter, const WalkOptions& options) {
         }
       }
     }
-    result.chunks.push_back(std::move(chunk));
+    ++result.walked;
+    if (options.onChunk)
+      options.onChunk(chunk);
+    else
+      result.chunks.push_back(std::move(chunk));
   }
 }
 

@@ -6,6 +6,7 @@
 // breaks the protocol.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,16 @@ struct WalkOptions {
   bool crossCallsAnyRefusal = false;
   // The walk stops after this many chunks when the filter has more.
   size_t maxChunks = 100000;
+  // When set, each chunk goes here as soon as it is walked and is not kept in
+  // the result, so a file of millions of chunks costs one chunk's memory.
+  std::function<void(const WalkedChunk&)> onChunk;
 };
 
 struct WalkResult {
   HRESULT init = S_OK;
   ULONG initOutFlags = 0;
-  std::vector<WalkedChunk> chunks;
+  std::vector<WalkedChunk> chunks;  // empty when the options had onChunk
+  size_t walked = 0;                // chunks walked, kept or not
   HRESULT end = S_OK;  // what GetChunk answered last (FILTER_E_END_OF_CHUNKS when all is well)
   bool cut = false;    // maxChunks stopped the walk before the filter's end; end is then S_OK
   std::vector<std::string> violations;

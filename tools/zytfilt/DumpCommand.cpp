@@ -293,6 +293,21 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
   walk.attributes = options.attributes;
   walk.bufferSize = options.buffer;
   walk.maxChunks = ZYT::GetLimit(u"MaxDumpChunks", 100000);
+  // Chunks are printed as they come, so memory does not grow with a file's
+  // chunk count; the file line waits for Init, whose failure is its own line.
+  const std::string quoted = ZYT::JsonString(ZYT::PosixNameToWide(file));
+  bool started = false;
+  auto start = [&] {
+    if (!started && !options.json) std::printf("file %s\n", file.c_str());
+    started = true;
+  };
+  walk.onChunk = [&](const ZYT::WalkedChunk& c) {
+    start();
+    if (options.json)
+      PrintJsonChunk(quoted, c);
+    else
+      PrintTextChunk(c);
+  };
   ZYT::WalkResult result = ZYT::WalkFilter(filter.get(), walk);
   filter.Reset();
   progress.End();
@@ -300,24 +315,17 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
     ReportFailure(options, file, "Init", result.init);
     return false;
   }
-  const std::string quoted = ZYT::JsonString(ZYT::PosixNameToWide(file));
-  if (!options.json) std::printf("file %s\n", file.c_str());
-  for (const ZYT::WalkedChunk& c : result.chunks) {
-    if (options.json)
-      PrintJsonChunk(quoted, c);
-    else
-      PrintTextChunk(c);
-  }
+  start();
   if (result.cut) {
     if (options.json)
-      std::printf("{\"file\":%s,\"cut\":\"MaxDumpChunks\",\"chunks\":%zu}\n", quoted.c_str(), result.chunks.size());
+      std::printf("{\"file\":%s,\"cut\":\"MaxDumpChunks\",\"chunks\":%zu}\n", quoted.c_str(), result.walked);
     else
-      std::printf("cut after %zu chunks\n", result.chunks.size());
+      std::printf("cut after %zu chunks\n", result.walked);
     std::fflush(stdout);
     std::fprintf(stderr,
                  "zytfilt dump: %s: cut after %zu chunks, the limit MaxDumpChunks; the filter has more "
                  "(see the README's Limits)\n",
-                 file.c_str(), result.chunks.size());
+                 file.c_str(), result.walked);
     return false;
   }
   if (options.json)
