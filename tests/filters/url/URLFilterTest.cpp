@@ -16,6 +16,7 @@
 #include "platform/win32/Strings.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WholeFileFilter.h"
 
 namespace {
 
@@ -28,77 +29,9 @@ constexpr char16_t kHtmlAddin[] =
     u"SOFTWARE\\Classes\\CLSID\\{EEC97550-47A9-11CF-B952-00AA0051FE20}\\PersistentAddinsRegistered\\"
     u"{89BCB740-6119-101A-BCB7-00DD010655AF}";
 
-// What the stand-in HTML filter saw.
-struct Seen {
-  std::u16string loadedPath;
-  std::string loadedBytes;
-  int alive = 0;
-} g_seen;
-
-// Stands in for the machine's HTML filter: the file it is given, as it is, in
-// one text chunk.
-class CStandInHtmlFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
- public:
-  ZYT_BEGIN_INTERFACE_MAP(CStandInHtmlFilter)
-  ZYT_INTERFACE(IFilter)
-  ZYT_INTERFACE(IPersistFile)
-  ZYT_END_INTERFACE_MAP()
-  CStandInHtmlFilter() { ++g_seen.alive; }
-  ~CStandInHtmlFilter() { --g_seen.alive; }
-  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
-    m_chunk = 0;
-    if (flags) *flags = 0;
-    return S_OK;
-  }
-  HRESULT GetChunk(STAT_CHUNK* s) override {
-    if (m_chunk == 1) return FILTER_E_END_OF_CHUNKS;
-    *s = STAT_CHUNK{};
-    s->idChunk = s->idChunkSource = m_chunk = 1;
-    s->flags = CHUNK_TEXT;
-    s->breakType = CHUNK_EOP;
-    s->attribute.guidPropSet = PSGUID_STORAGE;
-    s->attribute.psProperty.ulKind = PRSPEC_PROPID;
-    s->attribute.psProperty.propid = PID_STG_CONTENTS;
-    m_pos = 0;
-    return S_OK;
-  }
-  HRESULT GetText(ULONG* n, WCHAR* buffer) override {
-    if (m_chunk != 1 || m_pos >= m_text.size()) return FILTER_E_NO_MORE_TEXT;
-    size_t k = std::min<size_t>(*n, m_text.size() - m_pos);
-    std::char_traits<char16_t>::copy(buffer, m_text.data() + m_pos, k);
-    m_pos += k;
-    *n = static_cast<ULONG>(k);
-    return m_pos == m_text.size() ? FILTER_S_LAST_TEXT : S_OK;
-  }
-  HRESULT GetValue(PROPVARIANT** v) override {
-    *v = nullptr;
-    return FILTER_E_NO_VALUES;
-  }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT GetClassID(CLSID* c) override {
-    *c = kStandInHtml;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR path, DWORD) override {
-    g_seen.loadedPath = path;
-    std::string posix = ZYT::ToPosixPath(path);
-    std::string bytes;
-    DWORD error = 0;
-    if (!ZYT::ReadRegularFile(posix, bytes, error)) return HRESULT_FROM_WIN32(error);
-    g_seen.loadedBytes = bytes;
-    m_text = ZYT::Utf8ToWide(bytes);
-    return S_OK;
-  }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
-
- private:
-  std::u16string m_text;
-  ULONG m_chunk = 0;
-  size_t m_pos = 0;
-};
+// What the machine's HTML filter was handed.
+WholeFileSeen g_seen;
+using CStandInHtmlFilter = CWholeFileFilter<kStandInHtml, g_seen>;
 
 std::string Page(const std::string& title, const std::string& message) {
   return "<html>\n<head><title>" + title + "</title></head>\n<body>\n" + message + "</body>\n</html>\n";
@@ -108,7 +41,7 @@ class URLFilterTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    g_seen = Seen{};
+    g_seen = WholeFileSeen{};
     UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
     auto* factory = new ZYT::CComClassFactory(&ZytCreateInstance<CStandInHtmlFilter>);
     ASSERT_EQ(CoRegisterClassObject(kStandInHtml, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie), S_OK);

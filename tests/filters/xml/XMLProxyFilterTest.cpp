@@ -14,80 +14,16 @@
 #include "platform/win32/Strings.h"
 #include "tests/support/ProtocolDriver.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WholeFileFilter.h"
 
 namespace {
 
 using namespace ZYT::Test;
 using ZYT::ComPtr;
 
-// What the stand-in XML filter saw.
-struct Seen {
-  std::u16string loadedPath;
-  std::string loadedBytes;
-  HRESULT loadResult = S_OK;
-  int alive = 0;
-} g_seen;
-
-// Stands in for the module's XML filter: serves the whole file it is given
-// as one text chunk.
-class CStandInXmlFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
- public:
-  ZYT_BEGIN_INTERFACE_MAP(CStandInXmlFilter)
-  ZYT_INTERFACE(IFilter)
-  ZYT_INTERFACE(IPersistFile)
-  ZYT_END_INTERFACE_MAP()
-  CStandInXmlFilter() { ++g_seen.alive; }
-  ~CStandInXmlFilter() { --g_seen.alive; }
-  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
-    m_chunk = 0;
-    if (flags) *flags = 0;
-    return S_OK;
-  }
-  HRESULT GetChunk(STAT_CHUNK* s) override {
-    if (m_chunk == 1) return FILTER_E_END_OF_CHUNKS;
-    *s = STAT_CHUNK{};
-    s->idChunk = s->idChunkSource = m_chunk = 1;
-    s->flags = CHUNK_TEXT;
-    s->breakType = CHUNK_EOP;
-    s->attribute.guidPropSet = PSGUID_STORAGE;
-    s->attribute.psProperty.ulKind = PRSPEC_PROPID;
-    s->attribute.psProperty.propid = PID_STG_CONTENTS;
-    m_pos = 0;
-    return S_OK;
-  }
-  HRESULT GetText(ULONG* n, WCHAR* buffer) override {
-    if (m_chunk != 1 || m_pos >= m_text.size()) return FILTER_E_NO_MORE_TEXT;
-    size_t k = std::min<size_t>(*n, m_text.size() - m_pos);
-    std::char_traits<char16_t>::copy(buffer, m_text.data() + m_pos, k);
-    m_pos += k;
-    *n = static_cast<ULONG>(k);
-    return m_pos == m_text.size() ? FILTER_S_LAST_TEXT : S_OK;
-  }
-  HRESULT GetValue(PROPVARIANT** v) override {
-    *v = nullptr;
-    return FILTER_E_NO_VALUES;
-  }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT GetClassID(CLSID* c) override {
-    *c = CLSID_XMLFilter;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR path, DWORD) override {
-    g_seen.loadedPath = path;
-    g_seen.loadedBytes = ReadWholeFile(path);
-    m_text = ZYT::Utf8ToWide(g_seen.loadedBytes);
-    return g_seen.loadResult;
-  }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
-
- private:
-  std::u16string m_text;
-  ULONG m_chunk = 0;
-  size_t m_pos = 0;
-};
+// What the XML filter was handed.
+WholeFileSeen g_seen;
+using CStandInXmlFilter = CWholeFileFilter<CLSID_XMLFilter, g_seen>;
 
 using Proxy = ZYT::CComObject<CXMLProxyFilter>;
 
@@ -95,7 +31,7 @@ class XMLProxyFilterTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    g_seen = Seen{};
+    g_seen = WholeFileSeen{};
     UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
     auto* factory = new ZYT::CComClassFactory(&ZytCreateInstance<CStandInXmlFilter>);
     ASSERT_EQ(CoRegisterClassObject(CLSID_XMLFilter, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
