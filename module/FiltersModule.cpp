@@ -1,5 +1,6 @@
 #include "module/FiltersModule.h"
 
+#include "archive/ArchiveFilter.h"
 #include "catalogproxy/OrreryCISProxyFilter.h"
 #include "filters/items/EmailFilter.h"
 #include "filters/media/Mp3Filter.h"
@@ -36,7 +37,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},
     {&CLSID_FeedItemFilter, nullptr, &UpdateRegistry<121>},
     {&CLSID_QharcFilter, nullptr, &UpdateRegistry<122>},
-    {&CLSID_ArchiveFilter, nullptr, &UpdateRegistry<120>},
+    {&CLSID_ArchiveFilter, &ZytCreateInstance<CArchiveFilter>, &UpdateRegistry<120>},
 };
 
 }  // namespace

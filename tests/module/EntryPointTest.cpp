@@ -19,7 +19,7 @@ class EntryPointTest : public ::testing::Test {
 
 TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   const CLSID unknown = ZYT::MakeGuid("{DEADBEEF-0000-0000-0000-000000000000}");
-  for (const CLSID* clsid : {&unknown, &CLSID_QhsFilter, &CLSID_URLFilter, &CLSID_ArchiveFilter}) {
+  for (const CLSID* clsid : {&unknown, &CLSID_QhsFilter, &CLSID_URLFilter}) {
     void* p = reinterpret_cast<void*>(0xCAFECAFE);
     EXPECT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE)
         << ZYT::WideToUtf8(ZYT::GuidToString(*clsid));
