@@ -97,11 +97,20 @@ HRESULT CArchiveFilter::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSP
   return ZYT::ComBoundary("Init", &m_log, [&] {
     HRESULT hr = BaseInit(grfFlags, cAttributes, aAttributes, pFlags);
     if (FAILED(hr)) return hr;
-    if (!m_opened) {
-      hr = Open();
-      if (FAILED(hr)) return hr;
-      m_opened = true;
+    if (m_opened) {
+      // Filtering again starts again from the first member, in a new folder.
+      ReleaseMember();
+      DeleteMember();
+      m_unzipper->cleanUp();
+      m_unzipper = std::make_unique<LibzipUnZipper>();
+      m_count = 0;
+      m_summarySent = m_timeRanOut = m_fileNamePending = m_ended = false;
+      m_current = Current::None;
+      m_opened = false;
     }
+    hr = Open();
+    if (FAILED(hr)) return hr;
+    m_opened = true;
     m_grfFlags = grfFlags;
     return S_OK;
   });
@@ -146,6 +155,7 @@ HRESULT CArchiveFilter::Open() {
   }
   if (!m_unzipper->openFile(m_filePath)) {
     m_log.Log(u"Zipper: openFile Failed!\n");
+    m_unzipper->cleanUp();
     return E_FAIL;
   }
 
@@ -237,8 +247,9 @@ HRESULT CArchiveFilter::GetChunk(STAT_CHUNK* pStat) {
   return ZYT::ComBoundary("GetChunk", &m_log, [&]() -> HRESULT {
     if (!pStat) return E_POINTER;
     m_current = Current::None;
+    m_valueSent = false;
     if (!m_initFlags.property && !m_initFlags.list) return FILTER_E_END_OF_CHUNKS;
-    if (!m_opened) return FILTER_E_END_OF_CHUNKS;
+    if (!m_opened || m_ended) return FILTER_E_END_OF_CHUNKS;
     if (m_deadline < std::time(nullptr)) m_timeRanOut = true;
 
     if (m_spIFilter && !m_timeRanOut) {
@@ -267,14 +278,14 @@ HRESULT CArchiveFilter::GetChunk(STAT_CHUNK* pStat) {
       checkFirst = true;
       m_memberPath = m_unzipper->extractNextFile();
       m_count += 1;
-      if (m_memberPath.empty()) return FILTER_E_END_OF_CHUNKS;
+      if (m_memberPath.empty()) return End();
       const bool withheld = m_unzipper->lastEntryWithheld();
       const DWORD attributes = GetFileAttributesW(m_memberPath.c_str());
       if (!withheld && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         m_memberPath.clear();
         // The next entry is taken without asking again.
         checkFirst = false;
-        if (!m_unzipper->hasMoreFiles()) return FILTER_E_END_OF_CHUNKS;
+        if (!m_unzipper->hasMoreFiles()) return End();
         continue;
       }
       m_memberOnDisk = !withheld;
@@ -308,8 +319,13 @@ HRESULT CArchiveFilter::GetChunk(STAT_CHUNK* pStat) {
     m_logStream << "Ending Filtering at: " << static_cast<int64_t>(std::time(nullptr)) << ", time up at "
                 << static_cast<int64_t>(m_deadline) << "\n";
     m_log.Write(m_logStream);
-    return FILTER_E_END_OF_CHUNKS;
+    return End();
   });
+}
+
+HRESULT CArchiveFilter::End() {
+  m_ended = true;
+  return FILTER_E_END_OF_CHUNKS;
 }
 
 HRESULT CArchiveFilter::GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) {
@@ -359,6 +375,7 @@ HRESULT CArchiveFilter::GetValue(PROPVARIANT** ppPropValue) {
     *ppPropValue = nullptr;
     m_log.Log(u"calling GetValue\n");
     if (m_current != Current::Summary) return FILTER_E_NO_VALUES;
+    if (m_valueSent) return FILTER_E_NO_MORE_VALUES;
     const std::u16string text = SummaryText();
     auto* value = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
     if (!value) return E_OUTOFMEMORY;
@@ -370,6 +387,7 @@ HRESULT CArchiveFilter::GetValue(PROPVARIANT** ppPropValue) {
       return E_OUTOFMEMORY;
     }
     *ppPropValue = value;
+    m_valueSent = true;
     return S_OK;
   });
 }

@@ -41,6 +41,8 @@ class CArchiveFilter : public ZYT::CComObjectRoot, public IFilter, public EasyIF
   // Creates, loads and initialises the current member's filter; throws on failure.
   void PrepareMemberFilter();
   std::u16string SummaryText();
+  // The end of the chunks, answered again to every later GetChunk.
+  HRESULT End();
 
   std::unique_ptr<UnZipper> m_unzipper;
   ZYT::ComPtr<IFilter> m_spIFilter;
@@ -59,4 +61,6 @@ class CArchiveFilter : public ZYT::CComObjectRoot, public IFilter, public EasyIF
   // How deep in other archives this one was found (0 for a file on disk).
   int m_depth = 0;
   bool m_opened = false;
+  bool m_ended = false;
+  bool m_valueSent = false;
 };
