@@ -2,6 +2,7 @@
 
 #include "components/ContentTypeService.h"
 #include "components/IndexAdmin.h"
+#include "components/RegistryWriter.h"
 #include "components/SettingsServer.h"
 #include "components/ThumbnailService.h"
 #include "components/filters/MachineFilters.h"
@@ -29,6 +30,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_AdminIndexServer, &ZytCreateInstance<CIndexAdmin>, &UpdateRegistry<106>},
     {&CLSID_ContentTypeService, &ZytCreateInstance<CContentTypeService>, &UpdateRegistry<107>},
     {&CLSID_ThumbnailService, &ZytCreateInstance<CThumbnailService>, &UpdateRegistry<108>},
+    {&CLSID_RegistryWriter, &ZytCreateInstance<CRegistryWriter>, &UpdateRegistry<109>},
 };
 
 }  // namespace

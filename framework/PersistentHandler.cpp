@@ -1,7 +1,5 @@
 #include "framework/PersistentHandler.h"
 
-#include <vector>
-
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
@@ -53,33 +51,6 @@ std::u16string SavedFilterOfHandler(const std::u16string& handler) {
                      KEY_READ);
     return key.GetStringValue(kSavedFilterValue);
   });
-}
-
-int SaveNativeFilters(const std::u16string& proxyClsid) {
-  CRegKey classes;
-  if (classes.Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\CLSID", KEY_READ) != ERROR_SUCCESS) return 0;
-  std::vector<std::u16string> handlers;
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[256];
-    DWORD chars = 256;
-    LONG rc = RegEnumKeyExW(classes, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc == ERROR_SUCCESS) handlers.emplace_back(name, chars);
-  }
-  int saved = 0;
-  for (const std::u16string& handler : handlers) {
-    std::u16string path = u"SOFTWARE\\Classes\\CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddinKey;
-    CRegKey addin;
-    if (addin.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) continue;
-    WCHAR filter[256];
-    ULONG chars = 256;
-    if (addin.QueryStringValue(nullptr, filter, &chars) != ERROR_SUCCESS || !filter[0]) continue;
-    if (ToLower(filter) == ToLower(proxyClsid)) continue;
-    ULONG savedChars = 0;
-    if (addin.QueryStringValue(kSavedFilterValue, nullptr, &savedChars) == ERROR_SUCCESS) continue;
-    if (addin.SetStringValue(kSavedFilterValue, filter) == ERROR_SUCCESS) ++saved;
-  }
-  return saved;
 }
 
 void UndoExtensionChange(const std::u16string& extension) {

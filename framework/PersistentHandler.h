@@ -22,11 +22,6 @@ std::u16string PersistentHandlerOfExtension(const std::u16string& extension);
 std::u16string AddinFilterOfHandler(const std::u16string& handler);
 // The native filter saved behind the catalog proxy; empty when none is saved.
 std::u16string SavedFilterOfHandler(const std::u16string& handler);
-// Records each handler's current filter as the native filter behind the
-// catalog proxy, where none is recorded yet and the filter is not the proxy
-// itself; the indexer's own choice (the default value) stays. Returns how
-// many handlers were recorded.
-int SaveNativeFilters(const std::u16string& proxyClsid);
 // Restores an extension's handler as it was before this system changed it.
 void UndoExtensionChange(const std::u16string& extension);
 

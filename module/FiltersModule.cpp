@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveFilter.h"
 #include "catalogproxy/OrreryCISProxyFilter.h"
+#include "doctypes/DocTypeManager.h"
 #include "filters/items/EmailFilter.h"
 #include "filters/media/Mp3Filter.h"
 #include "filters/media/OggVorbisFilter.h"
@@ -33,7 +34,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_NullFileFilter, &ZytCreateInstance<CNullFileFilter>, &UpdateRegistry<114>},
     {&CLSID_XMLFilter, &ZytCreateInstance<CXMLFilter>, &UpdateRegistry<116>},
     {&CLSID_XMLProxyFilter, &ZytCreateInstance<CXMLProxyFilter>, &UpdateRegistry<117>},
-    {&CLSID_DocTypeManager, nullptr, &UpdateRegistry<118>},
+    {&CLSID_DocTypeManager, &ZytCreateInstance<CDocTypeManager>, &UpdateRegistry<118>},
     {&CLSID_HttpItemFilter, nullptr, &UpdateRegistry<119>},
     {&CLSID_FeedItemFilter, nullptr, &UpdateRegistry<121>},
     {&CLSID_QharcFilter, nullptr, &UpdateRegistry<122>},

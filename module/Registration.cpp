@@ -1,9 +1,13 @@
 #include <string>
 
+#include "doctypes/ProxyFilterRegistryStuff.h"
+#include "framework/EasyIFilterBase.h"
 #include "framework/PathUtilities.h"
 #include "framework/SettingsAccess.h"
+#include "framework/SimpleLogger.h"
 #include "framework/TypeLibrary.h"
 #include "module/FiltersModule.h"
+#include "platform/com/ComBoundary.h"
 #include "platform/com/Registrar.h"
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/RegistryStore.h"
@@ -35,11 +39,31 @@ bool IsProductConfigured() {
   return result;
 }
 
-// The steps that install the catalog proxy over the machine's filters and bind
-// the product's extensions belong to the filter inventory, which this module
-// does not have yet; until it does, registration writes the module's own
-// classes and type library only.
-//
+namespace {
+
+// Installs the catalog proxy over the machine's filters (or takes it away) and
+// re-applies (or undoes) the product's extension choices. An inventory or an
+// extension binding that fails is logged and leaves what was done so far,
+// entry by entry; the caller then answers S_FALSE: the module itself is
+// registered, but the machine's filters or extensions are not all as asked.
+HRESULT ApplyToMachine(CProxyFilterRegistryStuff& stuff, bool doRegister) {
+  const char* method = doRegister ? "DllRegisterServer" : "DllUnregisterServer";
+  // The filters' diagnostic log, written only while its folder exists.
+  CSimpleLogger log(u"REG", true, true);
+  ZYT::ComBoundary(method, [&] {
+    log.SetFolder(FilterLogFolder());
+    return S_OK;
+  });
+  HRESULT hr = ZYT::ComBoundary(method, &log, [&] {
+    stuff.ApplyProxyToFilters(doRegister, stuff.InventoryRegisteredFilters());
+    stuff.ApplyExtensionChoices(doRegister, stuff.InventoryExtensions());
+    return S_OK;
+  });
+  return FAILED(hr) ? S_FALSE : S_OK;
+}
+
+}  // namespace
+
 // Each is one registry transaction (nested in the caller's, if it has one), so
 // that no other process sees the module half registered.
 extern "C" HRESULT DllRegisterServer() {
@@ -50,7 +74,13 @@ extern "C" HRESULT DllRegisterServer() {
   std::u16string typeLibrary = ZYT::LoadModuleResourceText(g_modulePath, u"TYPELIB", MAKEINTRESOURCEW(1));
   if (typeLibrary.empty()) return TYPE_E_LIBNOTREGISTERED;
   hr = ZYT::RegisterTypeLibrary(typeLibrary, g_modulePath);
-  return FAILED(hr) ? hr : HRESULT_FROM_WIN32(transaction.Commit());
+  if (hr != S_OK) return hr;
+  CProxyFilterRegistryStuff stuff;
+  stuff.UpdateDllsToRegister(true);
+  // Until the product is set up the machine's filters and extensions stay as they are.
+  if (IsProductConfigured()) hr = ApplyToMachine(stuff, true);
+  LONG rc = transaction.Commit();
+  return rc != ERROR_SUCCESS ? HRESULT_FROM_WIN32(rc) : hr;
 }
 
 extern "C" HRESULT DllUnregisterServer() {
@@ -58,5 +88,11 @@ extern "C" HRESULT DllUnregisterServer() {
   if (transaction.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(transaction.Status());
   // The type library stays registered.
   HRESULT hr = g_module.UpdateClassRegistry(false);
-  return FAILED(hr) ? hr : HRESULT_FROM_WIN32(transaction.Commit());
+  if (hr != S_OK) return hr;
+  CProxyFilterRegistryStuff stuff;
+  stuff.UpdateDllsToRegister(false);
+  // Whether or not the product is set up: whatever was installed goes.
+  hr = ApplyToMachine(stuff, false);
+  LONG rc = transaction.Commit();
+  return rc != ERROR_SUCCESS ? HRESULT_FROM_WIN32(rc) : hr;
 }

@@ -186,6 +186,9 @@ struct ValueRow {
   std::vector<BYTE> data;
 };
 
+// Depth of this thread's CPrivilegedRegistryWrites scopes.
+thread_local int t_privilegedWrites = 0;
+
 class Store {
  public:
   static Store& Instance() {
@@ -535,7 +538,7 @@ class Store {
     return ERROR_SUCCESS;
   }
 
-  bool ReadOnly(int root) const { return m_readOnly[root] || m_dbReadOnly; }
+  bool ReadOnly(int root) const { return (m_readOnly[root] && t_privilegedWrites == 0) || m_dbReadOnly; }
   void SetReadOnly(int root, bool value) { m_readOnly[root] = value; }
 
   bool KeyExists(int64_t id) {
@@ -913,6 +916,9 @@ LONG CRegistrySetupLock::Acquire(DWORD timeoutSeconds, std::string& problem) {
   m_fd = fd;
   return ERROR_SUCCESS;
 }
+
+CPrivilegedRegistryWrites::CPrivilegedRegistryWrites() { ++t_privilegedWrites; }
+CPrivilegedRegistryWrites::~CPrivilegedRegistryWrites() { --t_privilegedWrites; }
 
 void SetRegistryRootReadOnly(HKEY root, bool readOnly) {
   Store& s = Store::Instance();

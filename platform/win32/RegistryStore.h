@@ -33,6 +33,17 @@ void ResetRegistryStore();
 std::string RegistryStorePath();
 void SetRegistryRootReadOnly(HKEY root, bool readOnly);
 
+// While one lives, this thread's writes pass a root made read-only for the
+// process (not a store file opened for reading): what a privileged service
+// may do for a caller that may not. Only the registry writer component uses it.
+class CPrivilegedRegistryWrites {
+ public:
+  CPrivilegedRegistryWrites();
+  ~CPrivilegedRegistryWrites();
+  CPrivilegedRegistryWrites(const CPrivilegedRegistryWrites&) = delete;
+  CPrivilegedRegistryWrites& operator=(const CPrivilegedRegistryWrites&) = delete;
+};
+
 // Opens the store now. On failure returns the error (ERROR_BADDB for a file
 // that is not a registry, ERROR_CANTOPEN, ...) and sets `problem` to one line
 // naming the file and what is wrong with it.

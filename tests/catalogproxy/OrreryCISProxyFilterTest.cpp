@@ -689,14 +689,26 @@ TEST_F(OrreryCISProxyFilterTest, ObjectsMadeAtOnceShareOneSettingsDocument) {
 // Through the registry: the module's class object, the machine's text filter.
 TEST_F(OrreryCISProxyFilterTest, TheRegisteredProxyDrivesTheMachinesTextFilter) {
   Configure(Field(3));
+  SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Orrery", u"configured", u"yes");
   ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-  EXPECT_GT(ZYT::SaveNativeFilters(kProxyClsid), 0);
-  EXPECT_EQ(ZYT::SaveNativeFilters(kProxyClsid), 0) << "what is recorded stays";
+  const std::u16string handler = ZYT::PersistentHandlerOfExtension(u".txt");
+  EXPECT_EQ(ZYT::AddinFilterOfHandler(handler), kProxyClsid) << "registration put the proxy in front";
+  const std::u16string saved = ZYT::SavedFilterOfHandler(handler);
+  CLSID textFilter{};
+  ASSERT_TRUE(ZYT::GuidFromString(saved, textFilter)) << ZYT::WideToUtf8(saved);
   WriteBytes(PathIn("in/note.txt"), "Hello proxy.\n");
   WriteBytes(PathIn("out/note.txt"), "Hello proxy.\n");
   ComPtr<IFilter> native;
-  ASSERT_EQ(LoadIFilter(PathInW("out/note.txt").c_str(), nullptr, native.put_void()), S_OK);
+  ASSERT_EQ(CoCreateInstance(textFilter, nullptr, CLSCTX_ALL, IID_IFilter, native.put_void()), S_OK);
+  ComPtr<IPersistFile> nativeFile;
+  ASSERT_EQ(native.As(nativeFile), S_OK);
+  ASSERT_EQ(nativeFile->Load(PathInW("out/note.txt").c_str(), 0), S_OK);
   WalkResult direct = DriveFilter(native.get(), ProxyOptions());
+  ComPtr<IFilter> registered;
+  ASSERT_EQ(LoadIFilter(PathInW("out/note.txt").c_str(), nullptr, registered.put_void()), S_OK);
+  WalkResult throughRegistry = DriveFilter(registered.get(), ProxyOptions());
+  EXPECT_EQ(Texts(throughRegistry), Texts(direct)) << "the indexer's way, outside the catalogs";
+  EXPECT_EQ(Values(throughRegistry), Values(direct));
   for (const char* folder : {"out", "in"}) {
     ComPtr<IFilter> proxy;
     ASSERT_EQ(CoCreateInstance(CLSID_OrreryCISProxyFilter, nullptr, CLSCTX_ALL, IID_IFilter, proxy.put_void()), S_OK);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "interfaces/ClassIds.h"
+#include "interfaces/DocTypeManager.h"
 #include "interfaces/SimpleFileFilter.h"
 #include "module/FiltersModule.h"
 #include "platform/com/ComPtr.h"
@@ -64,6 +65,21 @@ TEST_F(EntryPointTest, XmlFilterIsHandedOutAsAnIFilterWithItsPersistFile) {
   CLSID clsid{};
   ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_XMLFilter);
+}
+
+TEST_F(EntryPointTest, TheDocTypeManagerIsHandedOutAsADualInterface) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_DocTypeManager, IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, dispatch.put_void()), S_OK);
+  ComPtr<IOrreryDocTypeManager> manager;
+  ASSERT_EQ(dispatch.As(manager), S_OK);
+  EXPECT_EQ(static_cast<IDispatch*>(manager.get()), dispatch.get()) << "IDispatch is the dual interface's own";
+  std::u16string name = u"RestoreDefaults";
+  LPOLESTR names[] = {name.data()};
+  DISPID id = 0;
+  EXPECT_EQ(dispatch->GetIDsOfNames(GUID_NULL, names, 1, 0x409, &id), S_OK);
+  EXPECT_EQ(id, DISPID_RestoreDefaults);
 }
 
 TEST_F(EntryPointTest, UnloadingWaitsForObjectsAndServerLocks) {

@@ -4,6 +4,7 @@
 #include "platform/com/ObjBase.h"
 #include "platform/win32/RegistryFile.h"
 #include "platform/win32/RegistryKey.h"
+#include "platform/win32/PathFunctions.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
@@ -64,6 +65,9 @@ TEST_F(RegistrationTest, UnregistrationLeavesWhatIsNotTheModules) {
   qhevent.SetStringValue(u"Content Type", u"text/calendar");
   qhevent.Close();
   ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+  // What stays: the machine's extension keys, and the stored web pages'
+  // handler, which is the machine's HTML handler (here its usual class, as
+  // this machine has no ".html").
   EXPECT_EQ(ClassesExport(ZYT_FILTERS_MODULE), Expected("unregistered.reg"));
 
   ZYT::CRegistryKey qhm(HKEY_CLASSES_ROOT, u".qhm", KEY_READ);
@@ -124,6 +128,129 @@ TEST_F(ConfiguredTest, UserElementInTheSettingsIsEnough) {
 TEST_F(ConfiguredTest, WithoutASettingsServerNothingIsConfigured) {
   SetConfigured(u"yes");
   EXPECT_FALSE(IsProductConfigured()) << "a failing server ends the test before the registry is read";
+}
+
+// A machine with filters and extensions of its own, before and after the
+// product is set up.
+class MachineRegistrationTest : public ConfiguredTest {
+ protected:
+  static constexpr char16_t kTextAddin[] =
+      u"CLSID\\{5E941D80-BF96-11CD-B579-08002B30BFEB}\\PersistentAddinsRegistered\\{89BCB740-6119-101A-BCB7-00DD010655AF}";
+  static constexpr char16_t kTextFilter[] = u"{C1243CA0-BF96-11CD-B579-08002B30BFEB}";
+  static constexpr char16_t kProxy[] = u"{A71A5A80-E4CA-46C0-9183-0CBC48108EA7}";
+  static constexpr char16_t kIndex[] = u"SYSTEM\\CurrentControlSet\\Control\\ContentIndex";
+
+  void SetUp() override {
+    ConfiguredTest::SetUp();
+    ZYT::Test::UseSettingsServer(*this, "<settings/>");
+    Set(u".txt\\PersistentHandler", u"", u"{5E941D80-BF96-11CD-B579-08002B30BFEB}");
+    Set(kTextAddin, u"", kTextFilter);
+    Set(u".foo\\PersistentHandler", u"", u"{aaaaaaaa-0000-0000-0000-00000000000a}");
+    Set(u".foo\\PersistentHandler", u"ZYTOrreryNewExtensionKey", u"{BBBBBBBB-0000-0000-0000-00000000000B}");
+    ZYT::CRegKey index;
+    ASSERT_EQ(index.Create(HKEY_LOCAL_MACHINE, kIndex), ERROR_SUCCESS);
+    const char16_t list[] = u"C:\\Adobe\\PDFFILT.DLL\0C:\\query.dll\0";
+    ASSERT_EQ(RegSetValueExW(index, u"DLLsToRegister", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
+              ERROR_SUCCESS);
+  }
+  static void Set(const std::u16string& key, const std::u16string& name, const std::u16string& value) {
+    ZYT::Test::SetRegistryString(HKEY_CLASSES_ROOT, key, name, value);
+  }
+  static std::u16string Value(const std::u16string& key, const std::u16string& name = u"") {
+    return ZYT::CRegistryKey(HKEY_CLASSES_ROOT, key, KEY_READ).GetStringValue(name);
+  }
+  static bool Has(const std::u16string& key, const char16_t* name) {
+    ZYT::CRegKey k;
+    ULONG chars = 0;
+    return k.Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ) == ERROR_SUCCESS &&
+           k.QueryStringValue(name, nullptr, &chars) == ERROR_SUCCESS;
+  }
+  static std::string Export(HKEY root, const std::u16string& key) {
+    std::string text;
+    EXPECT_EQ(ZYT::RegExportKey(root, key, text), ERROR_SUCCESS);
+    return text;
+  }
+  static std::vector<std::u16string> DllList() {
+    ZYT::CRegKey key;
+    EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kIndex, KEY_READ), ERROR_SUCCESS);
+    char16_t buffer[2048] = {};
+    DWORD bytes = sizeof buffer - 2 * sizeof(char16_t);
+    EXPECT_EQ(RegQueryValueExW(key, u"DLLsToRegister", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes),
+              ERROR_SUCCESS);
+    std::vector<std::u16string> entries;
+    for (const char16_t* p = buffer; *p; p += entries.back().size() + 1) entries.emplace_back(p);
+    return entries;
+  }
+  HRESULT Call(const char* entry) {
+    HMODULE module = LoadLibraryW(ZYT::Utf8ToWide(ZYT_FILTERS_MODULE).c_str());
+    auto fn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, entry));
+    HRESULT hr = fn ? fn() : E_FAIL;
+    FreeLibrary(module);
+    return hr;
+  }
+};
+
+TEST_F(MachineRegistrationTest, UnconfiguredMachineKeepsItsFiltersAndExtensions) {
+  const std::string text = Export(HKEY_CLASSES_ROOT, u"CLSID\\{5E941D80-BF96-11CD-B579-08002B30BFEB}");
+  const std::string foo = Export(HKEY_CLASSES_ROOT, u".foo");
+  SetConfigured(u"Yes");
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  EXPECT_EQ(Export(HKEY_CLASSES_ROOT, u"CLSID\\{5E941D80-BF96-11CD-B579-08002B30BFEB}"), text)
+      << "\"Yes\" is not \"yes\": no proxy";
+  EXPECT_EQ(Export(HKEY_CLASSES_ROOT, u".foo"), foo);
+  EXPECT_FALSE(ZYT::CRegistryKey(HKEY_CLASSES_ROOT, u".qhpd", KEY_READ).IsOpen());
+  EXPECT_EQ(DllList(), (std::vector<std::u16string>{u"c:\\query.dll", u"c:\\adobe\\pdffilt.dll",
+                                                    ZYT::LongPathOf(ZYT::Utf8ToWide(ZYT_FILTERS_MODULE))}))
+      << "the indexer's list is kept on every machine";
+}
+
+TEST_F(MachineRegistrationTest, ConfiguredMachineGetsTheProxyUntilUnregistered) {
+  SetConfigured(u"yes");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK) << round;
+    EXPECT_EQ(Value(kTextAddin), kProxy);
+    EXPECT_EQ(Value(kTextAddin, u"ZYTOrrerySavedFilterKey"), kTextFilter) << "round " << round;
+    EXPECT_EQ(Value(u".foo\\PersistentHandler"), u"{BBBBBBBB-0000-0000-0000-00000000000B}");
+    EXPECT_EQ(Value(u".foo\\PersistentHandler", u"ZYTOrrerySavedExtensionKey"), u"{AAAAAAAA-0000-0000-0000-00000000000A}");
+    // The module's own handlers get the proxy as well.
+    EXPECT_EQ(Value(u"CLSID\\{888471FB-9560-47CF-A4B4-3B9E89B56C6D}\\PersistentAddinsRegistered\\"
+                    u"{89BCB740-6119-101A-BCB7-00DD010655AF}"),
+              kProxy);
+  }
+  ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(Value(kTextAddin), kTextFilter);
+  EXPECT_FALSE(Has(kTextAddin, u"ZYTOrrerySavedFilterKey"));
+  EXPECT_EQ(DllList(), (std::vector<std::u16string>{u"c:\\query.dll", u"c:\\adobe\\pdffilt.dll"}));
+}
+
+TEST_F(MachineRegistrationTest, UnregistrationUndoesTheProxyEvenWhenNotConfigured) {
+  SetConfigured(u"yes");
+  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+  SetConfigured(u"no");
+  ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(Value(kTextAddin), kTextFilter);
+  EXPECT_FALSE(Has(kTextAddin, u"ZYTOrrerySavedFilterKey"));
+  EXPECT_EQ(Value(u".foo\\PersistentHandler"), u"{AAAAAAAA-0000-0000-0000-00000000000A}");
+  EXPECT_FALSE(Has(u".foo\\PersistentHandler", u"ZYTOrreryNewExtensionKey"));
+}
+
+TEST_F(MachineRegistrationTest, ExtensionWithoutADefaultStillRegistersTheModule) {
+  SetConfigured(u"yes");
+  ZYT::CRegKey foo;
+  ASSERT_EQ(foo.Open(HKEY_CLASSES_ROOT, u".foo\\PersistentHandler", KEY_ALL_ACCESS), ERROR_SUCCESS);
+  ASSERT_EQ(foo.DeleteValue(nullptr), ERROR_SUCCESS);
+  foo.Close();
+  // Listed through its ProgID's class, whose handler key has the choice and no default.
+  Set(u".foo", u"", u"Foo.Document");
+  Set(u"Foo.Document\\CLSID", u"", u"{cccccccc-0000-0000-0000-00000000000c}");
+  Set(u"CLSID\\{cccccccc-0000-0000-0000-00000000000c}\\PersistentHandler", u"", u"{dddddddd-0000-0000-0000-00000000000d}");
+  EXPECT_EQ(Call("DllRegisterServer"), S_FALSE) << "registered, but an extension could not be bound";
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromProgID(u"ZYTFilters.DocTypeManager", &clsid), S_OK) << "the classes are registered";
+  EXPECT_EQ(Value(kTextAddin), kProxy) << "the proxy went in before the extensions were bound";
+  EXPECT_FALSE(Has(u".foo\\PersistentHandler", u"")) << "no default was made up";
+  EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(Value(kTextAddin), kTextFilter);
 }
 
 }  // namespace

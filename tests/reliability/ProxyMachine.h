@@ -1,6 +1,6 @@
-// A machine with the product's catalog "Files" over the folder "in", the
-// module and the machine's filters registered, and every handler's native
-// filter recorded for the catalog proxy, which is made from the real module.
+// A machine with the product's catalog "Files" over the folder "in", set up
+// for the product, and the module registered: the catalog proxy, made from the
+// real module, stands in front of every handler's native filter.
 #pragma once
 
 #include <sys/stat.h>
@@ -35,8 +35,8 @@ class ProxyMachineTest : public MachineTest {
                                  "\"/></repository><CIS><catalogs><catalog catalog-type=\"local\" "
                                  "catalog-name=\"Files\"/></catalogs><field-property-map><fields>" +
                                  fields + "</fields></field-property-map></CIS></settings>");
+    SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Orrery", u"configured", u"yes");
     ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-    SaveNativeFilters(kProxyClsid);
   }
   static std::string Field(int id) {
     return "<field attribute=\"f" + std::to_string(id) + "\" property-id=\"" + std::to_string(id) +

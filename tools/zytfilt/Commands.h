@@ -10,6 +10,10 @@ int RunRegisterCommand(const std::vector<std::string>& args, bool doRegister);
 int RunSetupCommand(const std::vector<std::string>& args);
 int RunDumpCommand(const std::vector<std::string>& args);
 int RunCatalogCommand(const std::vector<std::string>& args);
+int RunDoctypesCommand(const std::vector<std::string>& args);
+// Binds the office document types to the XML proxy through the document type
+// manager (setup --product); the module must be registered.
+int BindProductDocTypes();
 
 // Prepares the machine (registry, components, settings, module); idempotent.
 int Setup(bool quiet);

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "framework/PathUtilities.h"
 #include "framework/PersistentHandler.h"
 #include "framework/SettingsAccess.h"
+#include "interfaces/ClassIds.h"
+#include "platform/com/Guid.h"
 #include "platform/com/ComError.h"
 #include "platform/indexer/Catalogs.h"
 #include "platform/win32/Limits.h"
@@ -30,8 +33,8 @@ const char kSetupUsage[] =
     "and the filter module. Safe to run again. The machine is chosen by ZYT_REGISTRY\n"
     "and ZYT_SETTINGS; modules are looked for in ZYT_MODULE_DIR, else beside zytfilt.\n"
     "--product also marks the product as set up and makes a catalog of type 'local'\n"
-    "(named \"Orrery Local\") that covers your home folder, and records each file\n"
-    "type's filter as the one the catalog proxy filter drives.\n";
+    "(named \"Orrery Local\") that covers your home folder, and registers the filter\n"
+    "module again, which puts the catalog proxy filter in front of every filter.\n";
 
 // The code in words, then what the failing component described (the
 // settings file that is broken, and where).
@@ -108,13 +111,18 @@ int CallEntryPoint(const std::string& module, const char* entryPoint, bool quiet
   // see the module registered as before or as after, never half-way.
   ZYT::CRegistryTransaction transaction;
   HRESULT hr = transaction.Status() == ERROR_SUCCESS ? entry() : HRESULT_FROM_WIN32(transaction.Status());
-  if (SUCCEEDED(hr)) hr = HRESULT_FROM_WIN32(transaction.Commit());
+  if (SUCCEEDED(hr))
+    if (HRESULT commit = HRESULT_FROM_WIN32(transaction.Commit()); FAILED(commit)) hr = commit;
   FreeLibrary(handle);
   if (FAILED(hr)) {
     std::fprintf(stderr, "zytfilt: %s: %s failed: %s%s\n", path.c_str(), entryPoint, Describe(hr).c_str(),
                  RegistryBlame(hr).c_str());
     return 1;
   }
+  // S_FALSE: the module's own entries are done, some of the machine's filters
+  // or extensions could not be changed (its diagnostic log says which).
+  if (hr == S_FALSE)
+    std::fprintf(stderr, "zytfilt: %s: %s: not every filter or extension could be changed\n", path.c_str(), entryPoint);
   if (!quiet) std::printf("%s: %s succeeded\n", path.c_str(), entryPoint);
   return 0;
 }
@@ -182,11 +190,9 @@ int SetUpProduct() {
     std::fprintf(stderr, "zytfilt setup: cannot write the catalog (error %d)\n", static_cast<int>(rc));
     return 1;
   }
-  // The catalog proxy filter finds each file type's own filter where
-  // installing it in front records it; recording it now lets the proxy be
-  // driven (dump --class) while the indexer still uses the filters directly.
-  ZYT::SaveNativeFilters(u"{A71A5A80-E4CA-46C0-9183-0CBC48108EA7}");
-  return 0;
+  // Registering the module on a machine that is set up puts the catalog proxy
+  // filter in front of every filter, with each native filter saved beside it.
+  return CallEntryPoint("zytfilters", "DllRegisterServer", true);
 }
 
 int SetUpMachine(bool quiet, bool product);
@@ -229,6 +235,42 @@ int SetUpModules(std::u16string& settings) {
   return CallEntryPoint("zytfilters", "DllRegisterServer", true);
 }
 
+// Earlier set-ups recorded each handler's filter as "ZYTOrrerySavedFilterKey"
+// without putting the catalog proxy filter in front of it. Such a value beside
+// any other filter than the proxy is stale: the next installation of the proxy
+// would take it for the filter it replaced.
+int RemoveStaleSavedFilters() {
+  ZYT::CRegKey classes;
+  if (classes.Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\CLSID", KEY_READ) != ERROR_SUCCESS) return 0;
+  std::vector<std::u16string> handlers;
+  for (DWORD i = 0;; ++i) {
+    WCHAR name[256];
+    DWORD chars = 256;
+    LONG rc = RegEnumKeyExW(classes, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_MORE_DATA) continue;
+    if (rc != ERROR_SUCCESS) break;
+    handlers.emplace_back(name, chars);
+  }
+  const std::u16string proxy = ZYT::ToUpper(ZYT::GuidToString(CLSID_OrreryCISProxyFilter));
+  for (const std::u16string& handler : handlers) {
+    std::u16string path = u"SOFTWARE\\Classes\\CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddinKey;
+    ZYT::CRegKey addin;
+    if (addin.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) continue;
+    ULONG chars = 0;
+    if (addin.QueryStringValue(kSavedFilterValue, nullptr, &chars) != ERROR_SUCCESS) continue;
+    WCHAR filter[256] = {};
+    chars = 256;
+    if (addin.QueryStringValue(nullptr, filter, &chars) == ERROR_SUCCESS && ZYT::ToUpper(filter) == proxy) continue;
+    if (LONG rc = addin.DeleteValue(kSavedFilterValue); rc != ERROR_SUCCESS) {
+      std::fprintf(stderr, "zytfilt setup: cannot remove the stale \"%s\" of %s: %s\n",
+                   ZYT::WideToUtf8(kSavedFilterValue).c_str(), ZYT::WideToUtf8(handler).c_str(),
+                   Describe(HRESULT_FROM_WIN32(rc)).c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
 // Several set-ups at once (first dumps on a new machine, say) take turns, and
 // each is one registry transaction, so a reader sees the machine before or
 // after a set-up and nothing in between.
@@ -242,8 +284,10 @@ int SetUpMachine(bool quiet, bool product) {
     return 1;
   }
   std::u16string settings;
-  int rc = SetUpModules(settings);
+  int rc = RemoveStaleSavedFilters();
+  if (rc == 0) rc = SetUpModules(settings);
   if (rc == 0 && product) rc = SetUpProduct();
+  if (rc == 0 && product) rc = BindProductDocTypes();
   if (rc != 0) return rc;
   if (LONG commit = transaction.Commit(); commit != ERROR_SUCCESS) {
     std::fprintf(stderr, "zytfilt: cannot write %s: %s\n", ZYT::RegistryStorePath().c_str(),
