@@ -177,3 +177,78 @@ TEST_F(ArchiveFilterTest, GetClassIdAndGetCurFileAreTheBases) {
 
 }  // namespace
 }  // namespace ZYT::Test
+
+namespace ZYT::Test {
+namespace {
+
+// Members reach their own filters through the document type manager and the
+// machine's filters.
+class ArchiveMemberTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    alarm(60);
+    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
+    ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+    SetFilterIdleTimeout(600000);
+  }
+  void TearDown() override {
+    alarm(0);
+    EXPECT_EQ(TreeOf(PathIn("tmp")), std::vector<std::string>{}) << "the extract folder outlived its filter";
+    MachineTest::TearDown();
+  }
+  WalkResult Walk(const std::string& zip) {
+    WriteBytes(PathIn("a.zip"), zip);
+    ComPtr<IFilter> filter;
+    EXPECT_EQ(LoadIFilter(PathInW("a.zip").c_str(), nullptr, filter.put_void()), S_OK);
+    if (!filter) return {};
+    WalkResult r = DriveFilter(filter.get(), ArchiveDrive());
+    EXPECT_TRUE(ObeysProtocol(r));
+    EXPECT_EQ(r.end, FILTER_E_END_OF_CHUNKS);
+    return r;
+  }
+  // Each chunk's text, the summary as "summary".
+  static std::vector<std::u16string> Outline(const WalkResult& r) {
+    std::vector<std::u16string> outline;
+    for (const WalkedChunk& c : r.chunks) {
+      std::u16string text = c.text;
+      while (!text.empty() && (text.back() == u'\r' || text.back() == u' ')) text.pop_back();
+      outline.push_back(c.hasValue ? u"summary" : text);
+    }
+    return outline;
+  }
+};
+
+TEST_F(ArchiveMemberTest, EachMembersTextFollowsItsNameAndANestedArchiveIsFilteredInPlace) {
+  const std::string inner = BuildZip({{.name = "in.txt", .content = "inner words"}});
+  WalkResult r = Walk(BuildZip({{.name = "a.txt", .content = "alpha words"},
+                                {.name = "sub/", .content = "", .deflate = false, .unixMode = 040755},
+                                {.name = "sub/b.html", .content = "<html><body><p>html words</p></body></html>"},
+                                {.name = "inner.zip", .content = inner, .deflate = false},
+                                {.name = "c.txt", .content = "last words"}}));
+  EXPECT_EQ(Outline(r), (std::vector<std::u16string>{u"a.txt\n", u"alpha words", u"b.html\n", u"html words",
+                                                      u"inner.zip\n", u"in.txt\n", u"inner words", u"c.txt\n",
+                                                      u"last words", u"summary"}));
+  EXPECT_NE(SummaryOf(r).find("Files: 4\\n"), std::string::npos) << "the nested summary is not passed on";
+  for (size_t i = 0; i < r.chunks.size(); ++i) EXPECT_EQ(r.chunks[i].stat.idChunk, i + 1);
+}
+
+TEST_F(ArchiveMemberTest, AMemberWhoseFilterGivesValuesOnlyGivesItsNameOnly) {
+  // An empty archive's filter yields its summary value and nothing else.
+  const std::string empty = BuildZip({});
+  WalkResult r = Walk(BuildZip({{.name = "empty.zip", .content = empty, .deflate = false},
+                                {.name = "after.txt", .content = "after words"}}));
+  EXPECT_EQ(Outline(r),
+            (std::vector<std::u16string>{u"empty.zip\n", u"after.txt\n", u"after words", u"summary"}));
+}
+
+TEST_F(ArchiveMemberTest, AMemberWithoutAFilterAndADamagedMemberGiveTheirNamesOnly) {
+  WalkResult r = Walk(BuildZip({{.name = "data.qqunknown", .content = "no filter for this"},
+                                {.name = "broken.zip", .content = "not an archive"},
+                                {.name = "z.txt", .content = "zed words"}}));
+  EXPECT_EQ(Outline(r), (std::vector<std::u16string>{u"data.qqunknown\n", u"broken.zip\n", u"z.txt\n", u"zed words",
+                                                      u"summary"}));
+}
+
+}  // namespace
+}  // namespace ZYT::Test

@@ -221,8 +221,16 @@ TEST_F(ArchiveHostileTest, NestedArchivesStopAtTheNestingLimit) {
   WalkResult r = WalkHostile(level, (40 << 20));
   EXPECT_TRUE(HasName(r, u"level1a.zip"));
   EXPECT_TRUE(HasName(r, u"level1d.zip"));
+  EXPECT_TRUE(HasName(r, u"level3d.zip")) << "an archive two deep is opened";
   EXPECT_FALSE(HasName(r, u"level4a.zip")) << "an archive three deep is not opened";
   EXPECT_FALSE(HasName(r, u"zeros-4.bin"));
+  // Under the default limit every level is opened; the innermost member is
+  // cut by the ratio guard, one copy on disk at a time.
+  SetLimit(u"MaxArchiveNesting", 8);
+  r = WalkHostile(level, (40 << 20));
+  size_t bombs = 0;
+  for (const WalkedChunk& c : r.chunks) bombs += c.text == u"zeros-4.bin\n";
+  EXPECT_EQ(bombs, 256u);
 }
 
 TEST_F(ArchiveHostileTest, ACutCentralDirectoryIsRefusedAndLeavesNothing) {
