@@ -41,6 +41,18 @@ TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   EXPECT_EQ(p, nullptr);
 }
 
+TEST_F(EntryPointTest, TheArchiveFilterIsHandedOutAsAFilterWithItsPersistFile) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_ArchiveFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
+  ComPtr<IPersistFile> persist;
+  ASSERT_EQ(filter.As(persist), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_ArchiveFilter));
+}
+
 TEST_F(EntryPointTest, TheSimpleFilterAdapterIsHandedOutAsAFilter) {
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(DllGetClassObject(CLSID_SimpleFileFilterAdapter, IID_IClassFactory, factory.put_void()), S_OK);
