@@ -78,6 +78,11 @@ bool IsExtractFolderName(std::string_view name) {
   return std::all_of(name.begin() + 3, name.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
+// The same followed by ".tmp": the file that reserved the folder's name.
+bool IsReservationName(std::string_view name) {
+  return name.size() > 4 && name.substr(name.size() - 4) == ".tmp" && IsExtractFolderName(name.substr(0, name.size() - 4));
+}
+
 bool IsWindowsReserved(unsigned char c) {
   return c < 0x20 || c == 0x7F || std::strchr("<>:\"|?*", c) != nullptr;
 }
@@ -409,11 +414,21 @@ size_t SweepDeadExtractFolders(const std::u16string& folder) {
     while (dir && (errno = 0, true)) {
       dirent* entry = readdir(dir.get());
       if (!entry) break;
-      if (IsExtractFolderName(entry->d_name)) names.emplace_back(entry->d_name);
+      if (IsExtractFolderName(entry->d_name) || IsReservationName(entry->d_name)) names.emplace_back(entry->d_name);
     }
   }
   size_t removed = 0;
   for (const std::string& name : names) {
+    if (IsReservationName(name)) {
+      // The empty file GetTempFileNameW made to reserve a folder's name, left
+      // by a host killed before it deleted it. A live one only loses the
+      // reservation, which it drops a moment later anyway.
+      struct stat st;
+      if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+          st.st_uid == geteuid() && unlinkat(parent, name.c_str(), 0) == 0)
+        ++removed;
+      continue;
+    }
     int fd = OpenOwnFolderAt(parent, name.c_str());
     if (fd < 0) continue;
     struct stat opened, named;

@@ -80,7 +80,8 @@ class LibzipUnZipper : public UnZipper {
 std::string SafeEntryPath(std::string_view name, size_t maxBytes);
 
 // Removes the extract folders ("arc" and hex digits, this user's, under
-// folder) that no live process holds. Returns how many it removed.
+// folder) that no live process holds, and the empty "arc....tmp" files that
+// reserved their names. Returns how many it removed.
 size_t SweepDeadExtractFolders(const std::u16string& folder);
 // The same, at most once per folder in this process.
 void SweepDeadExtractFoldersOnce(const std::u16string& folder);

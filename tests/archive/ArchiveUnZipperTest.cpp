@@ -287,15 +287,18 @@ TEST_F(ArchiveUnZipperTest, TheSweepRemovesOnlyFoldersNoLiveProcessHolds) {
   mkdir((tmp + "/arcZZ").c_str(), 0700);   // not a name the filter makes
   mkdir((tmp + "/arc12345").c_str(), 0700);
   WriteBytes(tmp + "/arc2", "a file");  // not a folder
+  WriteBytes(tmp + "/arc4.tmp", "");     // a name reserved by a host killed at once
+  WriteBytes(tmp + "/arc5.tmp", "x");    // not such a reservation
+  WriteBytes(tmp + "/arcG.tmp", "");
   mkdir((tmp + "/keep").c_str(), 0700);
   ASSERT_EQ(symlink((tmp + "/keep").c_str(), (tmp + "/arc3").c_str()), 0);
   LibzipUnZipper live(UnZipLimits{});
   ASSERT_TRUE(live.setExtractPath(Utf8ToWide(tmp + "/arcF00")));
   WriteBytes(tmp + "/arcF00/busy.txt", "in use");
-  EXPECT_EQ(SweepDeadExtractFolders(Utf8ToWide(tmp)), 1u);
+  EXPECT_EQ(SweepDeadExtractFolders(Utf8ToWide(tmp)), 2u);
   std::vector<std::string> left = ListDir(tmp);
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"arc12345", "arc2", "arc3", "arcF00", "arcZZ", "keep"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"arc12345", "arc2", "arc3", "arc5.tmp", "arcF00", "arcG.tmp", "arcZZ", "keep"}));
   EXPECT_TRUE(Exists(tmp + "/arcF00/busy.txt"));
   EXPECT_TRUE(live.cleanUp());
   EXPECT_EQ(SweepDeadExtractFolders(Utf8ToWide(tmp)), 0u);

@@ -27,8 +27,10 @@ class ArchiveDumpTest : public MachineTest {
   }
   std::vector<std::string> ExtractFolders() {
     std::vector<std::string> found;
+    struct stat st;
     for (const std::string& name : ListDir(PathIn("tmp")))
-      if (name.rfind("arc", 0) == 0) found.push_back(name);
+      if (name.rfind("arc", 0) == 0 && lstat(PathIn("tmp/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        found.push_back(name);
     return found;
   }
   ProcessOptions m_machine;
@@ -112,6 +114,7 @@ TEST_F(ArchiveDumpTest, AKilledHostsExtractFolderIsRemovedByTheNextArchiveFilter
   EXPECT_EQ(next.status, 0) << next.err;
   EXPECT_NE(next.out.find("small words"), std::string::npos);
   EXPECT_EQ(ExtractFolders(), now);
+  EXPECT_EQ(TreeOf(PathIn("tmp")).size(), TreeOf(PathIn("tmp/" + now[0])).size() + 1) << "nothing but the live folder";
   live.Kill();
   ProcessResult last = RunZytfilt({"dump", PathIn("small.zip")}, m_machine);
   EXPECT_EQ(last.status, 0);
