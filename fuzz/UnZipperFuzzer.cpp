@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "archive/LibzipUnZipper.h"
@@ -34,18 +35,24 @@ DWORD ZYT::GetLimit(LPCWSTR, DWORD) { __builtin_trap(); }
 
 namespace {
 
+// A char array, not a string: the exit handler below runs after static
+// objects are destroyed.
+char g_folder[4096];
+
+void RemovePrivateFolder() {
+  unlink((std::string(g_folder) + "/input.zip").c_str());
+  rmdir(g_folder);
+}
+
 std::string PrivateFolder() {
-  static std::string folder = [] {
+  if (!g_folder[0]) {
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zyt-fuzz-unzip-XXXXXX";
-    if (!mkdtemp(pattern.data())) __builtin_trap();
-    atexit([] {
-      unlink((PrivateFolder() + "/input.zip").c_str());
-      rmdir(PrivateFolder().c_str());
-    });
-    return pattern;
-  }();
-  return folder;
+    if (pattern.size() >= sizeof g_folder || !mkdtemp(pattern.data())) __builtin_trap();
+    std::memcpy(g_folder, pattern.c_str(), pattern.size() + 1);
+    atexit(RemovePrivateFolder);
+  }
+  return g_folder;
 }
 
 size_t Entries(const std::string& dir) {
