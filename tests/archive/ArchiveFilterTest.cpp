@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/PersistentHandler.h"
 #include "interfaces/ClassIds.h"
 #include "platform/com/ObjIdl.h"
 #include "platform/com/PropIds.h"
@@ -248,6 +249,26 @@ TEST_F(ArchiveMemberTest, AMemberWithoutAFilterAndADamagedMemberGiveTheirNamesOn
                                 {.name = "z.txt", .content = "zed words"}}));
   EXPECT_EQ(Outline(r), (std::vector<std::u16string>{u"data.qqunknown\n", u"broken.zip\n", u"z.txt\n", u"zed words",
                                                       u"summary"}));
+}
+
+TEST_F(ArchiveMemberTest, AnInternetShortcutMemberIsNeverFiltered) {
+  // Both extensions' handlers lead to the machine's text filter; only the
+  // shortcut handler itself is refused.
+  const std::u16string textFilter = ZYT::AddinFilterOfHandler(ZYT::PersistentHandlerOfExtension(u".txt"));
+  ASSERT_FALSE(textFilter.empty());
+  const std::u16string other = u"{0D7C5B1E-1B8C-4A57-9C2E-2A4E5F6B7C8D}";
+  for (const auto& [ext, handler] : {std::pair{u".url", u"{7a0a1557-46f8-4687-8512-456cd892a6d0}"},
+                                     std::pair{u".urx", other.c_str()}}) {
+    SetRegistryString(HKEY_LOCAL_MACHINE, std::u16string(u"SOFTWARE\\Classes\\") + ext + u"\\PersistentHandler", u"",
+                      handler);
+    SetRegistryString(HKEY_LOCAL_MACHINE,
+                      std::u16string(u"SOFTWARE\\Classes\\CLSID\\") + handler +
+                          u"\\PersistentAddinsRegistered\\{89BCB740-6119-101A-BCB7-00DD010655AF}",
+                      u"", textFilter);
+  }
+  WalkResult r = Walk(BuildZip({{.name = "site.url", .content = "[InternetShortcut]\nURL=http://example.org/\n"},
+                                {.name = "site.urx", .content = "shortcut words"}}));
+  EXPECT_EQ(Outline(r), (std::vector<std::u16string>{u"site.url\n", u"site.urx\n", u"shortcut words", u"summary"}));
 }
 
 }  // namespace
