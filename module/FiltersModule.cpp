@@ -1,5 +1,6 @@
 #include "module/FiltersModule.h"
 
+#include "archive/ArchiveFilter.h"
 #include "catalogproxy/OrreryCISProxyFilter.h"
 #include "doctypes/DocTypeManager.h"
 #include "filters/items/EmailFilter.h"
@@ -43,7 +44,7 @@ const ZYT::ClassEntry kClasses[] = {
     {&CLSID_HttpItemFilter, &ZytCreateInstance<CHttpItemFilter>, &UpdateRegistry<119>},
     {&CLSID_FeedItemFilter, &ZytCreateInstance<CFeedItemFilter>, &UpdateRegistry<121>},
     {&CLSID_QharcFilter, &ZytCreateInstance<CQharcFilter>, &UpdateRegistry<122>},
-    {&CLSID_ArchiveFilter, nullptr, &UpdateRegistry<120>},
+    {&CLSID_ArchiveFilter, &ZytCreateInstance<CArchiveFilter>, &UpdateRegistry<120>},
 };
 
 }  // namespace

@@ -20,7 +20,7 @@ class EntryPointTest : public ::testing::Test {
 
 TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   const CLSID unknown = ZYT::MakeGuid("{DEADBEEF-0000-0000-0000-000000000000}");
-  for (const CLSID* clsid : {&unknown, &CLSID_ArchiveFilter}) {
+  for (const CLSID* clsid : {&unknown}) {
     void* p = reinterpret_cast<void*>(0xCAFECAFE);
     EXPECT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE)
         << ZYT::WideToUtf8(ZYT::GuidToString(*clsid));
@@ -39,6 +39,18 @@ TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   void* p = reinterpret_cast<void*>(0xCAFECAFE);
   EXPECT_EQ(DllGetClassObject(CLSID_NullFileFilter, IID_IPersistFile, &p), E_NOINTERFACE);
   EXPECT_EQ(p, nullptr);
+}
+
+TEST_F(EntryPointTest, TheArchiveFilterIsHandedOutAsAFilterWithItsPersistFile) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(DllGetClassObject(CLSID_ArchiveFilter, IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<IFilter> filter;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
+  ComPtr<IPersistFile> persist;
+  ASSERT_EQ(filter.As(persist), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_ArchiveFilter));
 }
 
 TEST_F(EntryPointTest, TheSimpleFilterAdapterIsHandedOutAsAFilter) {
