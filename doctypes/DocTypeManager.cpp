@@ -118,17 +118,36 @@ bool CanWriteDirectly() {
   return readBack;
 }
 
+// An extension key that holds nothing once the handler or thumbnail key this
+// system made is gone was made for them too (SetFilter on a new extension):
+// it goes as well, so the extension is as it was. An empty extension key
+// carries no meaning of its own.
+bool IsEmptyKey(const std::u16string& classesPath) {
+  ZYT::CRegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, classesPath.c_str(), KEY_READ) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  return subkeys == 0 && values == 0;
+}
+
 // Undoes this system's changes to one extension with the process's own writes.
 void RestoreDirectly(const std::u16string& name) {
   const std::u16string classes = u"SOFTWARE\\Classes\\" + name;
   LONG rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, (classes + u"\\" + kThumbnailKey).c_str());
   if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) ZYT::ThrowIfWin32Error(rc);
+  const bool removedThumbnail = rc == ERROR_SUCCESS;
   const std::u16string handlerPath = classes + u"\\PersistentHandler";
   ZYT::CRegKey handler;
-  if (handler.Open(HKEY_LOCAL_MACHINE, handlerPath.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+  if (handler.Open(HKEY_LOCAL_MACHINE, handlerPath.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+    if (removedThumbnail && IsEmptyKey(classes)) RegDeleteKeyW(HKEY_LOCAL_MACHINE, classes.c_str());
+    return;
+  }
   if (HasValue(handler, kTempHandlerValue)) {
     handler.Close();
     ZYT::ThrowIfWin32Error(RegDeleteTreeW(HKEY_LOCAL_MACHINE, handlerPath.c_str()));
+    if (IsEmptyKey(classes)) RegDeleteKeyW(HKEY_LOCAL_MACHINE, classes.c_str());
     return;
   }
   WCHAR saved[kValueChars] = {};
@@ -143,16 +162,22 @@ void RestoreDirectly(const std::u16string& name) {
 void RestoreThroughWriter(CWriter& writer, const std::u16string& name) {
   const std::u16string classes = u"software\\classes\\" + name;
   ZYT::CRegKey thumbnail;
-  if (thumbnail.Open(HKEY_LOCAL_MACHINE, (classes + u"\\" + kThumbnailKey).c_str(), KEY_READ) == ERROR_SUCCESS) {
+  const bool removedThumbnail =
+      thumbnail.Open(HKEY_LOCAL_MACHINE, (classes + u"\\" + kThumbnailKey).c_str(), KEY_READ) == ERROR_SUCCESS;
+  if (removedThumbnail) {
     thumbnail.Close();
     writer.Remove(classes + u"\\" + kThumbnailKey + u"\\");
   }
   const std::u16string handlerPath = classes + u"\\PersistentHandler";
   ZYT::CRegKey handler;
-  if (handler.Open(HKEY_LOCAL_MACHINE, handlerPath.c_str(), KEY_READ) != ERROR_SUCCESS) return;
+  if (handler.Open(HKEY_LOCAL_MACHINE, handlerPath.c_str(), KEY_READ) != ERROR_SUCCESS) {
+    if (removedThumbnail && IsEmptyKey(classes)) writer.Remove(classes + u"\\");
+    return;
+  }
   if (HasValue(handler, kTempHandlerValue)) {
     handler.Close();
     writer.Remove(handlerPath + u"\\");
+    if (IsEmptyKey(classes)) writer.Remove(classes + u"\\");
     return;
   }
   WCHAR saved[kValueChars] = {};

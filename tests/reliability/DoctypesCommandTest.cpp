@@ -10,68 +10,10 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZipWriter.h"
 
 namespace ZYT::Test {
 namespace {
-
-// A ZIP archive whose members are stored uncompressed: enough for the
-// documents below, and independent of any archiver on the machine.
-std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
-  auto crc32 = [](const std::string& data) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char c : data) {
-      crc ^= c;
-      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-  };
-  auto le = [](std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  };
-  std::string body, directory;
-  for (const auto& [name, data] : members) {
-    const uint32_t offset = static_cast<uint32_t>(body.size());
-    const uint32_t crc = crc32(data);
-    const uint32_t size = static_cast<uint32_t>(data.size());
-    le(body, 0x04034b50, 4);
-    le(body, 10, 2);  // version needed
-    le(body, 0, 2);   // flags
-    le(body, 0, 2);   // stored
-    le(body, 0, 4);   // time and date
-    le(body, crc, 4);
-    le(body, size, 4);
-    le(body, size, 4);
-    le(body, static_cast<uint32_t>(name.size()), 2);
-    le(body, 0, 2);
-    body += name + data;
-    le(directory, 0x02014b50, 4);
-    le(directory, 20, 2);
-    le(directory, 10, 2);
-    le(directory, 0, 2);
-    le(directory, 0, 2);
-    le(directory, 0, 4);
-    le(directory, crc, 4);
-    le(directory, size, 4);
-    le(directory, size, 4);
-    le(directory, static_cast<uint32_t>(name.size()), 2);
-    le(directory, 0, 2);  // extra
-    le(directory, 0, 2);  // comment
-    le(directory, 0, 2);  // disk
-    le(directory, 0, 2);  // internal attributes
-    le(directory, 0, 4);  // external attributes
-    le(directory, offset, 4);
-    directory += name;
-  }
-  std::string end;
-  le(end, 0x06054b50, 4);
-  le(end, 0, 4);
-  le(end, static_cast<uint32_t>(members.size()), 2);
-  le(end, static_cast<uint32_t>(members.size()), 2);
-  le(end, static_cast<uint32_t>(directory.size()), 4);
-  le(end, static_cast<uint32_t>(body.size()), 4);
-  le(end, 0, 2);
-  return body + directory + end;
-}
 
 class DoctypesCommandTest : public MachineTest {
  protected:
@@ -122,6 +64,23 @@ TEST_F(DoctypesCommandTest, SetThenRestoreLeavesTheExtensionAsItWas) {
   EXPECT_EQ(Export("HKCR\\.bar"), bar) << "the handler from before the first change, already upper case";
   get = Zytfilt({"doctypes", "get", ".foo"});
   EXPECT_NE(get.out.find("handler:      (none)"), std::string::npos) << get.out;
+}
+
+TEST_F(DoctypesCommandTest, AnExtensionTheMachineNeverHadIsGoneAgainAfterRestore) {
+  Ok({"setup"});
+  for (const bool throughWriter : {false, true}) {
+    SCOPED_TRACE(throughWriter ? "through the writer" : "directly");
+    if (throughWriter) m_machine.env.emplace_back("ZYT_REGISTRY_READONLY", "HKLM");
+    Ok({"doctypes", "set", ".neverseen", "{32E04D13-5E47-11D7-B40F-00D009EF4932}"});
+    Ok({"doctypes", "thumbnailer", ".neverthumb", "Gallery"});
+    ASSERT_EQ(Zytfilt({"reg", "export", "HKCR\\.neverseen"}).status, 0);
+    Ok({"doctypes", "restore"});
+    for (const char* key : {"HKCR\\.neverseen", "HKCR\\.neverthumb"}) {
+      ProcessResult gone = Zytfilt({"reg", "export", key});
+      EXPECT_NE(gone.status, 0) << key << " is left behind: " << gone.out;
+      EXPECT_NE(gone.err.find("not found"), std::string::npos) << gone.err;
+    }
+  }
 }
 
 TEST_F(DoctypesCommandTest, AUserWhoMayNotWriteTheMachineChangesAndRestoresThroughTheWriter) {
@@ -194,7 +153,7 @@ TEST_F(DoctypesCommandTest, MistakesAreOneLineAndChangeNothing) {
 TEST_F(DoctypesCommandTest, AProductSetUpIndexesOfficeDocumentsUntilRestored) {
   Ok({"setup", "--product"});
   const std::string odt = PathIn("home/report.odt");
-  WriteBytes(odt, StoredZip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+  WriteBytes(odt, ZipArchive({{"mimetype", "application/vnd.oasis.opendocument.text"},
                              {"content.xml",
                               "<?xml version=\"1.0\"?><office:document-content "
                               "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
@@ -202,7 +161,7 @@ TEST_F(DoctypesCommandTest, AProductSetUpIndexesOfficeDocumentsUntilRestored) {
                               "<office:text><text:p>Quarterly zebra migration</text:p></office:text>"
                               "</office:body></office:document-content>"}}));
   const std::string docx = PathIn("home/letter.docx");
-  WriteBytes(docx, StoredZip({{"[Content_Types].xml", "<Types/>"},
+  WriteBytes(docx, ZipArchive({{"[Content_Types].xml", "<Types/>"},
                               {"word/document.xml",
                                "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
                                "<w:body><w:p><w:r><w:t>Dear aardvark committee</w:t></w:r></w:p></w:body>"
