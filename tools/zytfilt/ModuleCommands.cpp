@@ -13,6 +13,8 @@
 #include "platform/com/ComError.h"
 #include "platform/indexer/Catalogs.h"
 #include "platform/win32/Limits.h"
+#include "platform/win32/PathFunctions.h"
+#include "platform/win32/Registry.h"
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
@@ -22,10 +24,14 @@
 
 namespace {
 
+// What a machine whose indexer was never told otherwise gives a filter: 15
+// minutes (the archive filter keeps 60 s of it in reserve).
+constexpr DWORD kDefaultFilterIdleTimeoutMs = 900000;
+
 const char kRegisterUsage[] =
     "usage: zytfilt register MODULE     run the module's DllRegisterServer\n"
     "       zytfilt unregister MODULE   run the module's DllUnregisterServer\n"
-    "MODULE is a path, or the name of a module of this build (zytfilters, zytcomponents).\n";
+    "MODULE is a path, or the name of a module of this build (zytfilters, zytcomponents, pdffilt).\n";
 
 const char kSetupUsage[] =
     "usage: zytfilt setup [--product]\n"
@@ -219,11 +225,46 @@ int Setup(bool quiet) { return SetUpMachine(quiet, false); }
 
 namespace {
 
+// The indexer's own settings, as a machine with the Indexing Service has them,
+// where no earlier set-up or administrator wrote them: the time a filter may
+// take (the archive filter's budget) and the list of filter modules it loads,
+// the machine's PDF filter last. Registering the filter module then adds it
+// before the PDF filter's entry.
+int SetUpIndexerSettings() {
+  ZYT::CRegKey index;
+  if (index.Create(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\ContentIndex", KEY_ALL_ACCESS) !=
+      ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt setup: cannot write the indexer's settings\n");
+    return 1;
+  }
+  DWORD timeout = 0;
+  LONG rc = ERROR_SUCCESS;
+  if (index.QueryDWORDValue(u"FilterIdleTimeout", timeout) != ERROR_SUCCESS)
+    rc = index.SetDWORDValue(u"FilterIdleTimeout", kDefaultFilterIdleTimeoutMs);
+  DWORD type = 0;
+  if (rc == ERROR_SUCCESS &&
+      RegQueryValueExW(index, u"DLLsToRegister", nullptr, &type, nullptr, nullptr) == ERROR_FILE_NOT_FOUND) {
+    std::u16string list;
+    for (const char* module : {"zytcomponents", "pdffilt"})
+      list += ZYT::LongPathOf(ZYT::Utf8ToWide(ResolveModule(module))) + u'\0';
+    list += u'\0';
+    rc = RegSetValueExW(index, u"DLLsToRegister", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                        static_cast<DWORD>(list.size() * sizeof(char16_t)));
+  }
+  if (rc != ERROR_SUCCESS) {
+    std::fprintf(stderr, "zytfilt setup: cannot write the indexer's settings: %s\n",
+                 Describe(HRESULT_FROM_WIN32(rc)).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 // The setting up that every machine needs: the components, the settings and
 // the filter module.
 int SetUpModules(std::u16string& settings) {
   if (CallEntryPoint("zytcomponents", "DllRegisterServer", true) != 0) return 1;
   if (CallEntryPoint("pdffilt", "DllRegisterServer", true) != 0) return 1;
+  if (SetUpIndexerSettings() != 0) return 1;
   try {
     auto server = ZYT::CreateSettingsServer();
     BSTR path = nullptr;

@@ -54,6 +54,22 @@ std::string FormatValue(DWORD type, const std::vector<BYTE>& data) {
     while (!text.empty() && text.back() == 0) text.pop_back();
     return std::string(type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ") + "    " + ZYT::WideToUtf8(text);
   }
+  if (type == REG_MULTI_SZ && data.size() % 2 == 0) {
+    // As Windows' reg query shows it: the strings joined by "\0".
+    std::u16string text(data.size() / 2, u'\0');
+    std::memcpy(text.data(), data.data(), data.size());
+    while (!text.empty() && text.back() == 0) text.pop_back();
+    std::string joined;
+    size_t start = 0;
+    for (;;) {
+      size_t end = text.find(u'\0', start);
+      joined += ZYT::WideToUtf8(text.substr(start, end == std::u16string::npos ? end : end - start));
+      if (end == std::u16string::npos) break;
+      joined += "\\0";
+      start = end + 1;
+    }
+    return "REG_MULTI_SZ    " + joined;
+  }
   if (type == REG_DWORD && data.size() == 4) {
     DWORD v;
     std::memcpy(&v, data.data(), 4);
