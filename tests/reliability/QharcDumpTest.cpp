@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PdfSamples.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test {
@@ -41,10 +42,10 @@ class QharcDumpTest : public MachineTest {
     ProcessResult import = RunZytfilt({"reg", "import", PathIn("machine.reg")}, m_machine);
     ASSERT_EQ(import.status, 0) << import.err;
   }
-  std::string WriteItem(const std::string& serial) {
+  std::string WriteItem(const std::string& serial, const std::string& ripped = "readme.txt") {
     const std::string item = PathIn("holiday.qharc");
     WriteBytes(item,
-               "<qharc-item><file archive-name=\"Holiday CD\" ripped-path=\"D:\\docs\\readme.txt\" "
+               "<qharc-item><file archive-name=\"Holiday CD\" ripped-path=\"D:\\docs\\" + ripped + "\" "
                "volume-label=\"HOLIDAYS\" volume-serial-number=\"" + serial +
                    "\" original-root-path=\"D:\\\"/></qharc-item>");
     return item;
@@ -75,6 +76,23 @@ TEST_F(QharcDumpTest, TheRippedFilesTextThenTheArchiveName) {
   EXPECT_NE(archive->find("\"Holiday CD\""), std::string::npos) << *archive;
   EXPECT_NE(archive->find("\"flags\":\"value\""), std::string::npos) << *archive;
   EXPECT_TRUE(ListDir(PathIn("tmp")).empty()) << "no temporary file is left";
+}
+
+TEST_F(QharcDumpTest, APdfOnTheMediumGivesItsPagesThenTheArchiveName) {
+  PdfSample sample;
+  sample.pages = {{"Itinerary for the coast"}, {"Ferry leaves at nine"}};
+  WriteBytes(PathIn("cd/docs/plan.pdf"), BuildPdf(sample));
+  const std::string item = WriteItem("439041101", "plan.pdf");
+  ProcessResult dump = RunZytfilt({"dump", "--json", item}, m_machine);
+  ASSERT_EQ(dump.status, 0) << dump.err << dump.out;
+  const size_t first = dump.out.find("Itinerary for the coast");
+  const size_t second = dump.out.find("Ferry leaves at nine");
+  const size_t archive = dump.out.find("\"Holiday CD\"");
+  ASSERT_NE(first, std::string::npos) << dump.out;
+  ASSERT_NE(second, std::string::npos) << dump.out;
+  ASSERT_NE(archive, std::string::npos) << dump.out;
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, archive) << "the archive name follows the PDF's pages";
 }
 
 TEST_F(QharcDumpTest, AnotherSerialFailsLoadAndLogsTheMismatch) {
