@@ -38,6 +38,13 @@ mkdir "$work/example"
 cd "$work/example"
 PKG_CONFIG_PATH=$prefix/lib/pkgconfig run make -s -f "$src/examples/csvfilter/Makefile" >/dev/null
 [ -f csvfilter.dll.so ] || fail "the example did not build"
+exports() { nm -D --defined-only "$1" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' '; }
+want='DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer '
+[ "$(exports csvfilter.dll.so)" = "$want" ] || fail "the module exports: $(exports csvfilter.dll.so)"
+# The same with CMake's find_package, from the copy of the example the SDK installed.
+run cmake -S "$prefix/share/zytfilters/examples/csvfilter" -B "$work/cmake-example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+run cmake --build "$work/cmake-example" >/dev/null
+[ "$(exports "$work/cmake-example/csvfilter.dll.so")" = "$want" ] || fail "the CMake-built module exports the wrong symbols"
 
 sample=$work/example/composers.csv
 cp "$src/examples/csvfilter/sample.csv" "$sample"
