@@ -34,12 +34,18 @@ install(FILES ${ZYT_MODULE_EXPORTS} DESTINATION share/zytfilters)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/writing-a-filter.md DESTINATION share/doc/zytfilters)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/csvfilter DESTINATION share/zytfilters/examples USE_SOURCE_PERMISSIONS)
 
+# A sanitized build installs a sanitized SDK: its plug-ins are built the same way.
+set(ZYT_SDK_FLAGS "")
+if(ZYT_SANITIZE)
+  set(ZYT_SDK_FLAGS "-fsanitize=address,undefined")
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/cmake/zytfilters.pc.in ${CMAKE_BINARY_DIR}/zytfilters.pc @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/zytFiltersConfig.cmake.in ${CMAKE_BINARY_DIR}/zytFiltersConfig.cmake @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/zytfilters.pc DESTINATION lib/pkgconfig)
 include(CMakePackageConfigHelpers)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/zytFiltersConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
-install(FILES ${CMAKE_SOURCE_DIR}/cmake/zytFiltersConfig.cmake ${CMAKE_BINARY_DIR}/zytFiltersConfigVersion.cmake
+install(FILES ${CMAKE_BINARY_DIR}/zytFiltersConfig.cmake ${CMAKE_BINARY_DIR}/zytFiltersConfigVersion.cmake
   DESTINATION lib/cmake/zytFilters)
 
 # cpack -G DEB: zytfilters_<version>_amd64.deb, depending on the Debian
