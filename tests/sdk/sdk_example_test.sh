@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# sdk_example_test.sh BUILD_DIR SOURCE_DIR
+# sdk_example_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
-src=$(cd "$2" && pwd)
 work=$(mktemp -d /tmp/zyt-sdk.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -33,10 +32,12 @@ trap 'rm -rf "$work" /dev/shm/sem.${ZYT_OBJECT_NAMESPACE}* /dev/shm/${ZYT_OBJECT
 out=$(run zytfilt setup)
 grep -qx "modules:  $prefix/lib/zytfilters" <<<"$out" || fail "the installed zytfilt looks for its modules elsewhere: $out"
 
-# The example, built outside the tree from what was installed.
+# The example, built outside the tree from the copy the SDK installed, as the
+# README shows it.
+example=$prefix/share/zytfilters/examples/csvfilter
 mkdir "$work/example"
 cd "$work/example"
-PKG_CONFIG_PATH=$prefix/lib/pkgconfig run make -s -f "$src/examples/csvfilter/Makefile" >/dev/null
+PKG_CONFIG_PATH=$prefix/lib/pkgconfig run make -s -f "$example/Makefile" >/dev/null
 [ -f csvfilter.dll.so ] || fail "the example did not build"
 exports() { nm -D --defined-only "$1" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' '; }
 want='DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer '
@@ -47,14 +48,14 @@ run cmake --build "$work/cmake-example" >/dev/null
 [ "$(exports "$work/cmake-example/csvfilter.dll.so")" = "$want" ] || fail "the CMake-built module exports the wrong symbols"
 
 sample=$work/example/composers.csv
-cp "$src/examples/csvfilter/sample.csv" "$sample"
+cp "$example/sample.csv" "$sample"
 printf 'City\tRiver\nVellmark\t"Ostra"\n' >"$work/example/places.TSV"
 
 # Before registration the adapter has no simple filter for .csv: no words.
 before=$(run zytfilt dump --json "$sample" 2>&1 || true)
 if grep -q Nocturne <<<"$before"; then fail "words came out before the filter was registered"; fi
 
-run "$src/examples/csvfilter/register.sh" >/dev/null
+run "$example/register.sh" >/dev/null
 
 json=$(run zytfilt dump --json "$sample")
 expect() { grep -qF -- "$1" <<<"$json" || fail "dump lacks $1: $json"; }
