@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# sdk_example_test.sh BUILD_DIR
+# sdk_example_test.sh BUILD_DIR TEST_SOURCE_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
+here=$(cd "$2" && pwd)
 work=$(mktemp -d /tmp/zyt-sdk.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -80,6 +81,22 @@ mkfifo -m 600 "$work/example/pipe.csv"
 rc=0
 run zytfilt dump --json "$work/example/pipe.csv" >/dev/null 2>&1 || rc=$?
 [ $rc -ne 124 ] || fail "a FIFO made the filter wait"
+
+# The protocol check: the example passes it; a filter whose chunk id is 0,
+# built with a plain c++ command line, is caught by it and only by it.
+run zytfilt dump --check "$sample" >/dev/null || fail "the example breaks the protocol"
+flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs zytfilters)
+exports_file=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --variable=versionscript zytfilters)
+# shellcheck disable=SC2086 # the flags are words
+run c++ -fPIC -shared -o zeroid.dll.so "$here/ZeroIdFilter.cpp" $flags \
+  -Wl,--version-script="$exports_file" -Wl,--no-undefined -Wl,-Bsymbolic
+run zytfilt register "$work/example/zeroid.dll.so" >/dev/null
+zeroid='{5C1B7E02-93A4-4F0D-8E61-2B7D40C9A3F5}'
+run zytfilt dump --class "$zeroid" "$sample" >/dev/null || fail "dump without --check refused the zero-id filter"
+rc=0
+run zytfilt dump --check --class "$zeroid" "$sample" >/dev/null 2>"$work/check.err" || rc=$?
+[ $rc -eq 1 ] || fail "dump --check of the zero-id filter exited $rc"
+grep -q 'chunk #1: idChunk is 0' "$work/check.err" || fail "dump --check did not name the breach: $(cat "$work/check.err")"
 
 # Unregistered, the words are gone again.
 run zytfilt unregister "$work/example/csvfilter.dll.so" >/dev/null
