@@ -17,5 +17,6 @@ int BindProductDocTypes();
 
 // Prepares the machine (registry, components, settings, module); idempotent.
 int Setup(bool quiet);
-// The folder of this build's modules: $ZYT_MODULE_DIR, else ../lib beside zytfilt.
+// The folder of the modules: $ZYT_MODULE_DIR, else ../lib/zytfilters beside
+// zytfilt when installed, else ../lib (a build tree).
 std::string ModuleDirectory();

@@ -41,6 +41,10 @@ const char kDumpUsage[] =
     "                          the limit MaxDumpBuffer, 1048576 unless set)\n"
     "  --class CLSID|PROGID    use this filter class instead of the registry's choice\n"
     "  --json                  one JSON object per chunk, then {\"file\":..,\"end\":..}\n"
+    "  --check                 also ask what the protocol says a filter must refuse\n"
+    "                          (GetText on a value chunk, a second GetValue, GetChunk\n"
+    "                          after the end, ...) and check chunk ids and break\n"
+    "                          types; each breach is a line on stderr, exit status 1\n"
     "  --progress SECONDS      while one file takes long, say so on stderr every\n"
     "                          SECONDS (default 10; 0 never)\n"
     "A fresh machine is set up first (see 'zytfilt setup'). A file with more chunks\n"
@@ -58,6 +62,7 @@ struct Options {
   ULONG buffer = 256;
   std::u16string filterClass;
   bool json = false;
+  bool check = false;
   unsigned progressSeconds = 10;
   std::vector<std::string> files;
 };
@@ -293,6 +298,11 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
   walk.attributes = options.attributes;
   walk.bufferSize = options.buffer;
   walk.maxChunks = ZYT::GetLimit(u"MaxDumpChunks", 100000);
+  walk.probe = options.check;
+  // What hosts accept: any chunk source (derived chunks name another), and
+  // either refusal of GetText on a value chunk or GetValue on a text chunk.
+  walk.sourceRule = ZYT::WalkOptions::SourceRule::Any;
+  walk.crossCallsAnyRefusal = true;
   // Chunks are printed as they come, so memory does not grow with a file's
   // chunk count; the file line waits for Init, whose failure is its own line.
   const std::string quoted = ZYT::JsonString(ZYT::PosixNameToWide(file));
@@ -332,7 +342,11 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
     std::printf("{\"file\":%s,\"end\":\"%s\"}\n", quoted.c_str(), Hex(result.end).c_str());
   else
     std::printf("end %s\n", result.end == FILTER_E_END_OF_CHUNKS ? "of chunks" : Describe(result.end).c_str());
-  return true;
+  if (result.violations.empty()) return true;
+  std::fflush(stdout);
+  for (const std::string& violation : result.violations)
+    std::fprintf(stderr, "zytfilt dump: %s: %s\n", file.c_str(), violation.c_str());
+  return false;
 }
 
 bool MachineIsSetUp() {
@@ -361,6 +375,8 @@ int RunDumpCommand(const std::vector<std::string>& args) {
       return 0;
     } else if (a == "--json") {
       options.json = true;
+    } else if (a == "--check") {
+      options.check = true;
     } else if (a == "--init-flags") {
       if (!next(value) || !ParseNumber(value, options.initFlags)) return Usage("--init-flags needs a number");
     } else if (a == "--buffer") {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
 
 #include "framework/PathUtilities.h"
 #include "framework/PersistentHandler.h"
@@ -91,7 +92,12 @@ std::string ModuleDirectory() {
   if (const char* dir = std::getenv("ZYT_MODULE_DIR"); dir && *dir) return dir;
   std::string exe = ZYT::WideToUtf8(ZYT::ModuleFileName(nullptr));
   std::string bin = exe.substr(0, exe.find_last_of('/'));
-  return bin.substr(0, bin.find_last_of('/')) + "/lib";
+  std::string lib = bin.substr(0, bin.find_last_of('/')) + "/lib";
+  // Installed, the modules have a folder of their own; in a build tree they
+  // sit in lib itself.
+  struct stat info {};
+  if (stat((lib + "/zytfilters").c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return lib + "/zytfilters";
+  return lib;
 }
 
 std::string ResolveModule(const std::string& name) {

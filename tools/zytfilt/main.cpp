@@ -24,7 +24,7 @@ const char kUsage[] =
     "environment:\n"
     "  ZYT_REGISTRY    the registry file (default ~/.local/share/zyt/registry.db)\n"
     "  ZYT_SETTINGS    the settings file (default ~/.local/share/zyt/settings.xml)\n"
-    "  ZYT_MODULE_DIR  where the modules are (default: ../lib beside zytfilt)\n";
+    "  ZYT_MODULE_DIR  where the modules are (default: ../lib/zytfilters or ../lib beside zytfilt)\n";
 
 }  // namespace
 
