@@ -79,6 +79,9 @@ bool CannotWrite(int rc) {
 // the user must free space, so it is reported as a full disk.
 bool IsDiskFull(sqlite3* db) {
   int e = db ? sqlite3_system_errno(db) : 0;
+  // A write cut short without an error number: the file system or the file
+  // size limit took no more bytes.
+  if (e == 0 && db && sqlite3_extended_errcode(db) == SQLITE_IOERR_WRITE) return true;
   return e == ENOSPC || e == EDQUOT || e == EFBIG;
 }
 

@@ -258,8 +258,8 @@ int SetUpIndexerSettings() {
                         static_cast<DWORD>(list.size() * sizeof(char16_t)));
   }
   if (rc != ERROR_SUCCESS) {
-    std::fprintf(stderr, "zytfilt setup: cannot write the indexer's settings: %s\n",
-                 Describe(HRESULT_FROM_WIN32(rc)).c_str());
+    std::fprintf(stderr, "zytfilt setup: the indexer's settings: %s%s\n", Describe(HRESULT_FROM_WIN32(rc)).c_str(),
+                 RegistryBlame(HRESULT_FROM_WIN32(rc)).c_str());
     return 1;
   }
   return 0;
@@ -340,8 +340,8 @@ int SetUpMachine(bool quiet, bool product) {
   if (rc == 0 && product) rc = BindProductDocTypes();
   if (rc != 0) return rc;
   if (LONG commit = transaction.Commit(); commit != ERROR_SUCCESS) {
-    std::fprintf(stderr, "zytfilt: cannot write %s: %s\n", ZYT::RegistryStorePath().c_str(),
-                 Describe(HRESULT_FROM_WIN32(commit)).c_str());
+    std::fprintf(stderr, "zytfilt setup: %s writing %s\n", Describe(HRESULT_FROM_WIN32(commit)).c_str(),
+                 ZYT::RegistryStorePath().c_str());
     return 1;
   }
   if (!quiet) {
