@@ -18,7 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -165,7 +167,12 @@ bool FilterAll(const std::vector<std::string>& files, size_t* characters) {
 
 bool ParseAll(const std::vector<std::string>& files) {
   for (const std::string& file : files) {
-    xmlDocPtr doc = xmlReadFile(file.c_str(), nullptr, XML_PARSE_NONET);
+    // Read here, not by xmlReadFile: the filters' library refuses every entity
+    // libxml2 would load, the document itself included, in this process too.
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return false;
+    xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), file.c_str(), nullptr, XML_PARSE_NONET);
     if (!doc) return false;
     xmlFreeDoc(doc);
   }
@@ -265,7 +272,7 @@ int main(int argc, char** argv) {
     Measured dom = InChild([&] { return ParseAll(g.files); });
     Measured lint = InChild([&] { return XmllintAll(g.files); });
     Row("CXMLFilter via LoadIFilter + GetText", bytes, ours);
-    Row("libxml2 xmlReadFile into a DOM", bytes, dom);
+    Row("libxml2 xmlReadMemory into a DOM", bytes, dom);
     Row("xmllint --xpath '//text()'", bytes, lint);
     if (ours.ok && dom.ok) {
       std::printf("  ours / libxml2 DOM: %.2f   ours / xmllint: %.2f\n", Rate(bytes, ours) / Rate(bytes, dom),
@@ -290,7 +297,7 @@ int main(int argc, char** argv) {
     std::printf("\none document of %.1f MB with %.1f million small elements\n", bytes / 1e6, elements / 1e6);
     size_t characters = 0;
     Row("CXMLFilter via LoadIFilter + GetText", bytes, InChild([&] { return FilterAll(one, &characters); }));
-    Row("libxml2 xmlReadFile into a DOM", bytes, InChild([&] { return ParseAll(one); }));
+    Row("libxml2 xmlReadMemory into a DOM", bytes, InChild([&] { return ParseAll(one); }));
     Row("xmllint --xpath '//text()'", bytes, InChild([&] { return XmllintAll(one); }));
   }
   return 0;
