@@ -17,20 +17,8 @@ namespace {
 
 using ZYT::ComPtr;
 
-class ArchiveFilterTest : public MachineTest {
+class ArchiveFilterTest : public ArchiveMachineTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    alarm(60);  // a guard that does not hold turns into a hang, not a pass
-    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-    ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
-    SetFilterIdleTimeout(600000);
-  }
-  void TearDown() override {
-    alarm(0);
-    EXPECT_EQ(TreeOf(PathIn("tmp")), std::vector<std::string>{}) << "the extract folder outlived its filter";
-    MachineTest::TearDown();
-  }
   ComPtr<IFilter> Open(const std::string& zip, const std::string& name = "a.zip") {
     WriteBytes(PathIn(name), zip);
     ComPtr<IFilter> filter;
@@ -184,20 +172,8 @@ namespace {
 
 // Members reach their own filters through the document type manager and the
 // machine's filters.
-class ArchiveMemberTest : public MachineTest {
+class ArchiveMemberTest : public ArchiveMachineTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    alarm(60);
-    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-    ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
-    SetFilterIdleTimeout(600000);
-  }
-  void TearDown() override {
-    alarm(0);
-    EXPECT_EQ(TreeOf(PathIn("tmp")), std::vector<std::string>{}) << "the extract folder outlived its filter";
-    MachineTest::TearDown();
-  }
   WalkResult Walk(const std::string& zip) {
     WriteBytes(PathIn("a.zip"), zip);
     ComPtr<IFilter> filter;

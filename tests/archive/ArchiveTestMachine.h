@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -60,5 +61,27 @@ inline std::vector<std::string> TreeOf(const std::string& dir, const std::string
   std::sort(all.begin(), all.end());
   return all;
 }
+
+// Both modules registered, a long idle time-out, a watchdog, and no extract
+// folder left when the test ends.
+class ArchiveMachineTest : public MachineTest {
+ protected:
+  explicit ArchiveMachineTest(unsigned watchdogSeconds = 60) : m_watchdogSeconds(watchdogSeconds) {}
+  void SetUp() override {
+    MachineTest::SetUp();
+    alarm(m_watchdogSeconds);  // a guard that does not hold turns into a hang, not a pass
+    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
+    ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+    SetFilterIdleTimeout(600000);
+  }
+  void TearDown() override {
+    alarm(0);
+    EXPECT_EQ(TreeOf(PathIn("tmp")), std::vector<std::string>{}) << "the extract folder outlived its filter";
+    MachineTest::TearDown();
+  }
+
+ private:
+  unsigned m_watchdogSeconds;
+};
 
 }  // namespace ZYT::Test

@@ -24,7 +24,9 @@
 #include "platform/win32/Strings.h"
 #include "platform/xml/XmlDocument.h"
 #include "tests/support/CompoundFile.h"
+#include "tests/support/FakeFilter.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 // The one way a test makes the process read the proxy's settings again.
@@ -49,22 +51,14 @@ constexpr GUID kProductSet = ZYT::MakeGuid("{AA69B8CB-2620-4097-81F9-1CC3D0E15C2
 const std::u16string kProduct = u"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}";
 const std::u16string kSummary = u"{F29F85E0-4FF9-1068-AB91-08002B27B3D9}";
 
-// One chunk of the fake native filter: a text, or a value (a string, or a
-// number when isNumber).
-struct NativeChunk {
-  bool isText = false;
-  GUID set = PSGUID_STORAGE;
-  PROPID id = PID_STG_CONTENTS;
-  std::u16string name;  // a PRSPEC_LPWSTR property when not empty
-  std::u16string text;
-  bool isNumber = false;
-  ULONG idChunk = 0;  // 0: the next number
-};
+using NativeChunk = ZYT::Test::FakeChunk;
 
-NativeChunk Text(std::u16string text) { return {true, PSGUID_STORAGE, PID_STG_CONTENTS, {}, std::move(text)}; }
-NativeChunk Value(GUID set, PROPID id, std::u16string text) { return {false, set, id, {}, std::move(text)}; }
+NativeChunk Text(std::u16string text) { return {.text = std::move(text)}; }
+NativeChunk Value(GUID set, PROPID id, std::u16string text) {
+  return {.isText = false, .set = set, .id = id, .text = std::move(text)};
+}
 NativeChunk Named(GUID set, std::u16string name, std::u16string text) {
-  return {false, set, 0, std::move(name), std::move(text)};
+  return {.isText = false, .set = set, .id = 0, .name = std::move(name), .text = std::move(text)};
 }
 
 // What a native filter that breaks the rules throws out of one of its methods.
@@ -90,88 +84,21 @@ void MaybeThrow(const char* method) {
   }
 }
 
-class CFakeNativeBase : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
+class CFakeNativeBase : public ZYT::Test::CFakeFilterBase {
  public:
   using ThreadModel = ZYT::MultiThreadModel;
   CFakeNativeBase() { ++g_native.alive; }
   ~CFakeNativeBase() { --g_native.alive; }
 
-  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
-    MaybeThrow("Init");
-    m_next = 0;
-    m_lastId = 0;
-    *flags = 0;
-    return S_OK;
-  }
-  HRESULT GetChunk(STAT_CHUNK* s) override {
-    MaybeThrow("GetChunk");
-    if (m_next >= g_native.chunks.size()) return FILTER_E_END_OF_CHUNKS;
-    const NativeChunk& c = g_native.chunks[m_next++];
-    *s = STAT_CHUNK{};
-    m_lastId = c.idChunk ? c.idChunk : m_lastId + 1;
-    s->idChunk = s->idChunkSource = m_lastId;
-    s->flags = c.isText ? CHUNK_TEXT : CHUNK_VALUE;
-    s->breakType = CHUNK_EOP;
-    s->attribute.guidPropSet = c.set;
-    if (c.name.empty()) {
-      s->attribute.psProperty.ulKind = PRSPEC_PROPID;
-      s->attribute.psProperty.propid = c.id;
-    } else {
-      s->attribute.psProperty.ulKind = PRSPEC_LPWSTR;
-      s->attribute.psProperty.lpwstr = const_cast<LPWSTR>(c.name.c_str());
-    }
-    m_pos = 0;
-    m_valueGiven = false;
-    return S_OK;
-  }
-  HRESULT GetText(ULONG* n, WCHAR* buffer) override {
-    MaybeThrow("GetText");
-    if (m_next == 0 || !Current().isText) return FILTER_E_NO_TEXT;
-    const std::u16string& t = Current().text;
-    if (m_pos >= t.size()) return FILTER_E_NO_MORE_TEXT;
-    size_t k = std::min<size_t>(*n, t.size() - m_pos);
-    std::char_traits<char16_t>::copy(buffer, t.data() + m_pos, k);
-    m_pos += k;
-    *n = static_cast<ULONG>(k);
-    return m_pos == t.size() ? FILTER_S_LAST_TEXT : S_OK;
-  }
-  HRESULT GetValue(PROPVARIANT** v) override {
-    *v = nullptr;
-    MaybeThrow("GetValue");
-    if (m_next == 0 || Current().isText) return FILTER_E_NO_VALUES;
-    if (m_valueGiven) return FILTER_E_NO_MORE_VALUES;
-    m_valueGiven = true;
-    if (!Current().isNumber) return ZYT::NewStringPropVariant(Current().text, v);
-    *v = static_cast<PROPVARIANT*>(CoTaskMemAlloc(sizeof(PROPVARIANT)));
-    PropVariantInit(*v);
-    (*v)->vt = VT_UI4;
-    (*v)->ulVal = 7;
-    return S_OK;
-  }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override {
-    MaybeThrow("BindRegion");
-    return E_NOTIMPL;
-  }
-  HRESULT GetClassID(CLSID* c) override {
-    *c = CLSID_FakeNative;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR path, DWORD) override {
-    MaybeThrow("Load");
+ protected:
+  const std::vector<NativeChunk>& Chunks() override { return g_native.chunks; }
+  CLSID ClassId() override { return CLSID_FakeNative; }
+  HRESULT Loaded(LPCOLESTR path) override {
     g_native.loadedPath = path;
     ++g_native.loads;
     return g_native.loadResult;
   }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
-
- private:
-  const NativeChunk& Current() const { return g_native.chunks[m_next - 1]; }
-  size_t m_next = 0, m_pos = 0;
-  ULONG m_lastId = 0;
-  bool m_valueGiven = false;
+  void Hook(const char* method) override { MaybeThrow(method); }
 };
 
 class CFakeNative : public CFakeNativeBase {
@@ -775,8 +702,7 @@ TEST_F(OrreryCISProxyFilterTest, ExceptionsOfTheNativeFilterStopAtTheProxy) {
     }
     EXPECT_EQ(results[c.method], c.expected);
     EXPECT_EQ(ZYT::OutstandingTaskAllocations(), allocations) << "task memory left behind";
-    std::string log;
-    for (const std::string& name : ListDir(PathIn("repo/Debug.Filter"))) log += ReadBytes(PathIn("repo/Debug.Filter/" + name));
+    const std::string log = FilterLogs(*this);
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     std::filesystem::remove_all(PathIn("repo/Debug.Filter"));
     mkdir(PathIn("repo/Debug.Filter").c_str(), 0700);
@@ -812,36 +738,6 @@ TEST_F(OrreryCISProxyFilterTest, AnObjectKeepsTheSettingsItWasMadeWith) {
   EXPECT_EQ(values, (std::vector<std::string>{"\"kept\"", "\"too\"", "\"\""}));
   EXPECT_EQ(Values(Walk(PathInW("in/doc.fak"))), (std::vector<std::string>{"\"changed\"", "\"\""}))
       << "a new object reads the settings again";
-}
-
-// Logging is switched on by creating the folder, for objects already at work.
-TEST_F(OrreryCISProxyFilterTest, CreatingTheLogFolderStartsLoggingAtTheNextEntry) {
-  Configure(Field(3));
-  BindExtension(u".fak", "text/plain");
-  WriteBytes(PathIn("in/doc.fak"), "bytes");
-  ComPtr<Proxy> proxy = NewProxy();
-  ASSERT_EQ(proxy->Load(PathInW("in/doc.fak").c_str(), 0), S_OK);
-  EXPECT_FALSE(Exists(PathIn("repo/Debug.Filter")));
-  mkdir(PathIn("repo/Debug.Filter").c_str(), 0700);
-  ULONG flags = 0;
-  ASSERT_EQ(proxy->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags), S_OK);
-  std::vector<std::string> files = ListDir(PathIn("repo/Debug.Filter"));
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].rfind("FLT", 0), 0u) << files[0];
-  std::string log = ReadBytes(PathIn("repo/Debug.Filter/" + files[0]));
-  EXPECT_NE(log.find("Proxy Init called\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Filtering: "), std::string::npos) << "nothing before the folder was made";
-}
-
-TEST_F(OrreryCISProxyFilterTest, ANameWithoutExtensionUsesTheDotKey) {
-  Configure(Field(3));
-  BindExtension(u".", "text/x-dot");
-  g_native.chunks = {Text(u"no extension")};
-  WriteBytes(PathIn("in/README"), "no extension");
-  WalkResult r = Walk(PathInW("in/README"));
-  ASSERT_TRUE(ObeysProtocol(r));
-  EXPECT_EQ(Texts(r), std::vector<std::u16string>{u"no extension"}) << "read by the handler of \".\"";
-  EXPECT_EQ(Values(r), (std::vector<std::string>{"\"text/x-dot\"", "\"\""})) << "typed by \".\" too";
 }
 
 }  // namespace

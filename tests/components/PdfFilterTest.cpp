@@ -11,6 +11,7 @@
 #include "platform/indexer/LoadIFilter.h"
 #include "tests/support/PdfSamples.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -269,9 +270,7 @@ TEST_F(PdfFilterTest, LimitsBoundTheFileAndTheText) {
 
 // The log finds its folder through the settings server, a module apart from this one.
 TEST_F(PdfFilterTest, CutsAndDamageAreLoggedWhileTheLogFolderExists) {
-  UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
-                               "\"/></repository></settings>");
-  ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
+  UseRepository(*this, false);
   PdfSample sample = ThreePages();
   WriteBytes(PathIn("three.pdf"), BuildPdf(sample));
   WriteBytes(PathIn("damaged.pdf"), "%PDF-1.4\n");

@@ -13,6 +13,7 @@
 #include "framework/TempFileLock.h"
 #include "platform/com/ClassFactory.h"
 #include "platform/com/ObjBase.h"
+#include "tests/support/FakeFilter.h"
 #include "tests/support/ProtocolDriver.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/Strings.h"
@@ -27,7 +28,7 @@ constexpr CLSID CLSID_FakeFilter = ZYT::MakeGuid("{FA4E0000-0000-0000-0000-00000
 
 // What the fake proxied filter does, set by each test.
 struct Script {
-  std::vector<std::u16string> texts;  // one text chunk each, ids 1..n
+  std::vector<ZYT::Test::FakeChunk> chunks;  // one text chunk each, ids 1..n
   HRESULT initResult = S_OK;
   HRESULT endCode = FILTER_E_END_OF_CHUNKS;
   int getTextCalls = 0;
@@ -35,7 +36,7 @@ struct Script {
   std::u16string loadedPath;
 } g_script;
 
-class CFakeFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistFile {
+class CFakeFilter : public ZYT::Test::CFakeFilterBase {
  public:
   ZYT_BEGIN_INTERFACE_MAP(CFakeFilter)
   ZYT_INTERFACE(IFilter)
@@ -43,54 +44,17 @@ class CFakeFilter : public ZYT::CComObjectRoot, public IFilter, public IPersistF
   ZYT_END_INTERFACE_MAP()
   CFakeFilter() { ++g_script.alive; }
   ~CFakeFilter() { --g_script.alive; }
-  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG*) override {
-    m_next = 0;
-    return g_script.initResult;
-  }
-  HRESULT GetChunk(STAT_CHUNK* s) override {
-    if (m_next >= g_script.texts.size()) return g_script.endCode;
-    *s = STAT_CHUNK{};
-    s->idChunk = s->idChunkSource = static_cast<ULONG>(++m_next);
-    s->flags = CHUNK_TEXT;
-    s->breakType = CHUNK_EOP;
-    s->attribute.guidPropSet = PSGUID_STORAGE;
-    s->attribute.psProperty.ulKind = PRSPEC_PROPID;
-    s->attribute.psProperty.propid = PID_STG_CONTENTS;
-    m_pos = 0;
-    return S_OK;
-  }
-  HRESULT GetText(ULONG* n, WCHAR* buffer) override {
-    ++g_script.getTextCalls;
-    if (m_next == 0 || m_next > g_script.texts.size()) return FILTER_E_NO_MORE_TEXT;
-    const std::u16string& t = g_script.texts[m_next - 1];
-    if (m_pos >= t.size()) return FILTER_E_NO_MORE_TEXT;
-    size_t k = std::min<size_t>(*n, t.size() - m_pos);
-    std::char_traits<char16_t>::copy(buffer, t.data() + m_pos, k);
-    m_pos += k;
-    *n = static_cast<ULONG>(k);
-    return m_pos == t.size() ? FILTER_S_LAST_TEXT : S_OK;
-  }
-  HRESULT GetValue(PROPVARIANT** v) override {
-    *v = nullptr;
-    return FILTER_E_NO_VALUES;
-  }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT GetClassID(CLSID* c) override {
-    *c = CLSID_FakeFilter;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR path, DWORD) override {
+
+ protected:
+  const std::vector<ZYT::Test::FakeChunk>& Chunks() override { return g_script.chunks; }
+  CLSID ClassId() override { return CLSID_FakeFilter; }
+  HRESULT Loaded(LPCOLESTR path) override {
     g_script.loadedPath = path;
     return S_OK;
   }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
-
- private:
-  size_t m_next = 0;
-  size_t m_pos = 0;
+  void Hook(const char* method) override { g_script.getTextCalls += std::string(method) == "GetText"; }
+  HRESULT InitResult() override { return g_script.initResult; }
+  HRESULT EndCode() override { return g_script.endCode; }
 };
 
 // A proxy with two own chunks: property 9 (text) and 13 (a number).
@@ -138,10 +102,7 @@ class AbstractProxyFilterTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     g_script = Script();
-    m_factory = new ZYT::CComClassFactory(&ZytCreateInstance<CFakeFilter>);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_FakeFilter, m_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
-              S_OK);
-    m_factory->Release();
+    ASSERT_EQ(ZYT::Test::RegisterFake<CFakeFilter>(CLSID_FakeFilter, &m_cookie), S_OK);
     ASSERT_EQ(Proxy::Create(m_proxy), S_OK);
   }
   void TearDown() override {
@@ -155,13 +116,12 @@ class AbstractProxyFilterTest : public MachineTest {
     o.valueTextForwarded = true;
     return o;
   }
-  ZYT::CComClassFactory* m_factory = nullptr;
   DWORD m_cookie = 0;
   ComPtr<Proxy> m_proxy;
 };
 
 TEST_F(AbstractProxyFilterTest, OwnChunksFollowTheProxiedFiltersLast) {
-  g_script.texts = {u"one", u"two", u"three"};
+  g_script.chunks = ZYT::Test::TextChunks({u"one", u"two", u"three"});
   ASSERT_EQ(m_proxy->Load(u"/doc.x", 0), S_OK);
   EXPECT_EQ(g_script.loadedPath, u"/doc.x.prepared") << "the subclass prepares what the proxied filter loads";
   ZYT::WalkResult r = DriveFilter(m_proxy.get(), Options());
@@ -178,9 +138,9 @@ TEST_F(AbstractProxyFilterTest, OwnChunksFollowTheProxiedFiltersLast) {
 }
 
 TEST_F(AbstractProxyFilterTest, AccessDeniedProxyStillYieldsOwnChunksFromOne) {
-  g_script.texts = {u"never"};
+  g_script.chunks = ZYT::Test::TextChunks({u"never"});
   g_script.endCode = FILTER_E_ACCESS;
-  g_script.texts.clear();
+  g_script.chunks.clear();
   g_script.initResult = FILTER_E_ACCESS;
   ASSERT_EQ(m_proxy->Load(u"/doc.x", 0), S_OK);
   ULONG flags = 0;
@@ -192,7 +152,7 @@ TEST_F(AbstractProxyFilterTest, AccessDeniedProxyStillYieldsOwnChunksFromOne) {
 }
 
 TEST_F(AbstractProxyFilterTest, EachOwnChunkHasOneValueAndTextIsForwarded) {
-  g_script.texts = {u"t"};
+  g_script.chunks = ZYT::Test::TextChunks({u"t"});
   ASSERT_EQ(m_proxy->Load(u"/doc.x", 0), S_OK);
   ULONG flags = 0;
   m_proxy->Init(0, 0, nullptr, &flags);

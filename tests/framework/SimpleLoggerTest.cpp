@@ -11,6 +11,7 @@
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -185,9 +186,7 @@ class EasyIFilterBaseTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    ZYT::Test::UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
-                                            "\"/></repository></settings>");
-    mkdir(PathIn("repo").c_str(), 0700);
+    ZYT::Test::UseRepository(*this, false);
   }
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "interfaces/ClassIds.h"
 #include "interfaces/DocTypeManager.h"
 #include "interfaces/SimpleFileFilter.h"
@@ -41,95 +43,60 @@ TEST_F(EntryPointTest, UnknownAndUnbuiltClassesAreNotAvailable) {
   EXPECT_EQ(p, nullptr);
 }
 
-TEST_F(EntryPointTest, TheArchiveFilterIsHandedOutAsAFilterWithItsPersistFile) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject(CLSID_ArchiveFilter, IID_IClassFactory, factory.put_void()), S_OK);
-  ComPtr<IFilter> filter;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
-  ComPtr<IPersistFile> persist;
-  ASSERT_EQ(filter.As(persist), S_OK);
-  CLSID clsid{};
-  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
-  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_ArchiveFilter));
-}
-
-TEST_F(EntryPointTest, TheSimpleFilterAdapterIsHandedOutAsAFilter) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject(CLSID_SimpleFileFilterAdapter, IID_IClassFactory, factory.put_void()), S_OK);
-  ComPtr<IFilter> filter;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
-  ComPtr<IPersistFile> persist;
-  ASSERT_EQ(filter.As(persist), S_OK);
-  CLSID clsid{};
-  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
-  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_SimpleFileFilterAdapter));
-  ComPtr<ISimpleFileFilter> simple;
-  EXPECT_EQ(filter.As(simple), E_NOINTERFACE) << "the adapter serves plug-ins, it is not one";
-}
-
-TEST_F(EntryPointTest, ShortcutAndStreamFiltersAreHandedOutWithTheirInterfaces) {
-  for (const CLSID* clsid : {&CLSID_URLFilter, &CLSID_QhsFilter}) {
-    ComPtr<IClassFactory> factory;
-    ASSERT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, factory.put_void()), S_OK);
-    ComPtr<IFilter> filter;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
-    ComPtr<IPersistFile> persist;
-    ASSERT_EQ(filter.As(persist), S_OK);
-    CLSID reported{};
-    ASSERT_EQ(persist->GetClassID(&reported), S_OK);
-    EXPECT_EQ(reported, *clsid);
-    ComPtr<IDispatch> dispatch;
-    EXPECT_EQ(filter.As(dispatch), S_OK);
-  }
-}
-
-TEST_F(EntryPointTest, XmlFilterIsHandedOutAsAnIFilterWithItsPersistFile) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject(CLSID_XMLFilter, IID_IClassFactory, factory.put_void()), S_OK);
-  ComPtr<IFilter> filter;
-  ASSERT_EQ(factory->CreateInstance(nullptr, uuidof<IFilter>(), filter.put_void()), S_OK);
-  ComPtr<IPersistFile> persist;
-  ASSERT_EQ(filter.As(persist), S_OK);
-  CLSID clsid{};
-  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
-  EXPECT_EQ(clsid, CLSID_XMLFilter);
-}
-
-TEST_F(EntryPointTest, TheItemFiltersAreHandedOutWithTheirOwnClassIds) {
-  for (const CLSID* clsid : {&CLSID_PimFilter, &CLSID_FeedItemFilter, &CLSID_HttpItemFilter}) {
-    SCOPED_TRACE(ZYT::WideToUtf8(ZYT::GuidToString(*clsid)));
-    ComPtr<IClassFactory> factory;
-    ASSERT_EQ(DllGetClassObject(*clsid, IID_IClassFactory, factory.put_void()), S_OK);
-    ComPtr<IFilter> filter;
-    ASSERT_EQ(factory->CreateInstance(nullptr, uuidof<IFilter>(), filter.put_void()), S_OK);
-    ComPtr<IPersistFile> persist;
-    ASSERT_EQ(filter.As(persist), S_OK);
-    CLSID own{};
-    ASSERT_EQ(persist->GetClassID(&own), S_OK);
-    EXPECT_EQ(own, *clsid);
+// Each filter class is handed out as an IFilter with its IPersistFile and its
+// own class id, and with what else its callers need of it.
+TEST_F(EntryPointTest, TheFiltersAreHandedOutWithTheirPersistFileAndOwnClassIds) {
+  const auto nothingLoaded = [](IFilter* filter, IPersistFile* persist) {
     STAT_CHUNK chunk{};
     EXPECT_EQ(filter->GetChunk(&chunk), E_FAIL) << "nothing to filter before Load";
     LPOLESTR current = reinterpret_cast<LPOLESTR>(0xCAFECAFE);
     EXPECT_EQ(persist->GetCurFile(&current), E_FAIL);
     EXPECT_EQ(current, nullptr);
+  };
+  const auto dispatch = [](IFilter* filter, IPersistFile*) {
+    ComPtr<IUnknown> dual;
+    EXPECT_EQ(filter->QueryInterface(IID_IDispatch, dual.put_void()), S_OK);
+  };
+  struct Case {
+    const CLSID& clsid;
+    std::function<void(IFilter*, IPersistFile*)> more;
+  };
+  const Case cases[] = {
+      {CLSID_ArchiveFilter, nullptr},
+      {CLSID_XMLFilter, nullptr},
+      {CLSID_SimpleFileFilterAdapter,
+       [](IFilter* filter, IPersistFile*) {
+         ComPtr<IUnknown> simple;
+         EXPECT_EQ(filter->QueryInterface(uuidof<ISimpleFileFilter>(), simple.put_void()), E_NOINTERFACE)
+             << "the adapter serves plug-ins, it is not one";
+       }},
+      {CLSID_URLFilter, dispatch},
+      {CLSID_QhsFilter, dispatch},
+      {CLSID_PimFilter, nothingLoaded},
+      {CLSID_FeedItemFilter, nothingLoaded},
+      {CLSID_HttpItemFilter, nothingLoaded},
+      {CLSID_QharcFilter,
+       [](IFilter* filter, IPersistFile* persist) {
+         ComPtr<IUnknown> dual;
+         EXPECT_EQ(filter->QueryInterface(IID_IQharcFilter, dual.put_void()), S_OK);
+         LPOLESTR path = reinterpret_cast<LPOLESTR>(0x1);
+         EXPECT_EQ(persist->GetCurFile(&path), E_FAIL) << "nothing loaded yet";
+         EXPECT_EQ(path, nullptr);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ZYT::WideToUtf8(ZYT::GuidToString(c.clsid)));
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(c.clsid, IID_IClassFactory, factory.put_void()), S_OK);
+    ComPtr<IFilter> filter;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
+    ComPtr<IPersistFile> persist;
+    ASSERT_EQ(filter.As(persist), S_OK);
+    CLSID own{};
+    ASSERT_EQ(persist->GetClassID(&own), S_OK);
+    EXPECT_EQ(own, c.clsid);
+    if (c.more) c.more(filter.get(), persist.get());
   }
-}
-
-TEST_F(EntryPointTest, TheCdArchiveItemFilterIsHandedOutWithItsDualInterface) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(DllGetClassObject(CLSID_QharcFilter, IID_IClassFactory, factory.put_void()), S_OK);
-  ComPtr<IFilter> filter;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFilter, filter.put_void()), S_OK);
-  ComPtr<IPersistFile> persist;
-  ASSERT_EQ(filter.As(persist), S_OK);
-  CLSID clsid{};
-  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
-  EXPECT_EQ(clsid, CLSID_QharcFilter);
-  ComPtr<IUnknown> dual;
-  EXPECT_EQ(filter->QueryInterface(IID_IQharcFilter, dual.put_void()), S_OK);
-  LPOLESTR path = reinterpret_cast<LPOLESTR>(0x1);
-  EXPECT_EQ(persist->GetCurFile(&path), E_FAIL) << "nothing loaded yet";
-  EXPECT_EQ(path, nullptr);
 }
 
 TEST_F(EntryPointTest, TheDocTypeManagerIsHandedOutAsADualInterface) {

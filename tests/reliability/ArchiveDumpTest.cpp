@@ -11,17 +11,16 @@
 
 #include "tests/archive/ArchiveTestMachine.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class ArchiveDumpTest : public MachineTest {
+class ArchiveDumpTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
+    ZytfiltMachineTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup"}));
     SetFilterIdleTimeout(600000);
     mkdir(PathIn("tmp").c_str(), 0700);
   }
@@ -33,7 +32,6 @@ class ArchiveDumpTest : public MachineTest {
         found.push_back(name);
     return found;
   }
-  ProcessOptions m_machine;
 };
 
 TEST_F(ArchiveDumpTest, DumpPrintsEachMemberNameItsTextAndTheSummary) {

@@ -63,20 +63,13 @@ class CDiskWatch {
   std::thread m_thread;
 };
 
-class ArchiveHostileTest : public MachineTest {
+class ArchiveHostileTest : public ArchiveMachineTest {
  protected:
+  ArchiveHostileTest() : ArchiveMachineTest(120) {}
   void SetUp() override {
-    MachineTest::SetUp();
-    alarm(120);  // a guard that does not hold turns into a hang, not a pass
-    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-    ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
-    SetFilterIdleTimeout(600000);
+    ArchiveMachineTest::SetUp();
     mkdir(PathIn("outside").c_str(), 0700);
     mkdir(PathIn("tmp").c_str(), 0700);
-  }
-  void TearDown() override {
-    alarm(0);
-    MachineTest::TearDown();
   }
   // Walks the archive; checks everything the suite promises for every archive.
   WalkResult WalkHostile(const std::string& zip, uint64_t diskBound, bool opens = true) {

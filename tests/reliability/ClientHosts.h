@@ -16,6 +16,7 @@
 #include "platform/win32/ObjectNames.h"
 #include "platform/win32/Registry.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test::MonitorClient {
@@ -24,10 +25,8 @@ class ClientMachineTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
+    UseRepository(*this, true);
     ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-    mkdir(PathIn("repo").c_str(), 0700);
-    mkdir(PathIn("repo/Debug.Filter").c_str(), 0700);
   }
   void TearDown() override {
     m_hosts.clear();

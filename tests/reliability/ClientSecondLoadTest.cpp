@@ -13,6 +13,7 @@
 #include "platform/com/ObjIdl.h"
 #include "platform/win32/Strings.h"
 #include "tests/reliability/ClientHosts.h"
+#include "tests/support/FakeFilter.h"
 
 namespace ZYT::Test::MonitorClient {
 namespace {
@@ -29,7 +30,7 @@ std::vector<Seen> g_seen;
 int g_alive = 0;
 std::string g_tempFolder;
 
-class CWatchingMailFilter : public CComObjectRoot, public IFilter, public IPersistFile {
+class CWatchingMailFilter : public CFakeFilterBase {
  public:
   ZYT_BEGIN_INTERFACE_MAP(CWatchingMailFilter)
   ZYT_INTERFACE(IFilter)
@@ -37,28 +38,19 @@ class CWatchingMailFilter : public CComObjectRoot, public IFilter, public IPersi
   ZYT_END_INTERFACE_MAP()
   CWatchingMailFilter() { ++g_alive; }
   ~CWatchingMailFilter() { --g_alive; }
-  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG*) override { return S_OK; }
-  HRESULT GetChunk(STAT_CHUNK*) override { return FILTER_E_END_OF_CHUNKS; }
-  HRESULT GetText(ULONG*, WCHAR*) override { return FILTER_E_NO_TEXT; }
-  HRESULT GetValue(PROPVARIANT** v) override {
-    *v = nullptr;
-    return FILTER_E_NO_VALUES;
-  }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT GetClassID(CLSID* c) override {
-    *c = CLSID_WatchingMailFilter;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR path, DWORD) override {
+
+ protected:
+  const std::vector<FakeChunk>& Chunks() override { return m_none; }
+  CLSID ClassId() override { return CLSID_WatchingMailFilter; }
+  HRESULT Loaded(LPCOLESTR path) override {
     std::vector<std::string> names;
     for (auto& entry : std::filesystem::directory_iterator(g_tempFolder)) names.push_back(entry.path().filename());
     g_seen.push_back({path, g_alive, names});
     return S_OK;
   }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
+
+ private:
+  std::vector<FakeChunk> m_none;
 };
 
 class ClientSecondLoadTest : public ClientMachineTest {
@@ -67,11 +59,7 @@ class ClientSecondLoadTest : public ClientMachineTest {
     ClientMachineTest::SetUp();
     g_seen.clear();
     g_tempFolder = TempFolder();
-    auto* factory = new CComClassFactory(&ZytCreateInstance<CWatchingMailFilter>);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_WatchingMailFilter, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                    &m_cookie),
-              S_OK);
-    factory->Release();
+    ASSERT_EQ(RegisterFake<CWatchingMailFilter>(CLSID_WatchingMailFilter, &m_cookie), S_OK);
     // The mail filter that the message filter finds for ".eml".
     const std::u16string handler = u"{C11E0018-0000-0000-0000-0000000000AA}";
     SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.eml\\PersistentHandler", u"", handler);

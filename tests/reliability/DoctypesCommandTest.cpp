@@ -11,31 +11,18 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/ZipWriter.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class DoctypesCommandTest : public MachineTest {
+class DoctypesCommandTest : public ZytfiltMachineTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-  }
-  ProcessResult Zytfilt(const std::vector<std::string>& args) { return RunZytfilt(args, m_machine); }
-  void Ok(const std::vector<std::string>& args) {
-    ProcessResult r = Zytfilt(args);
-    ASSERT_EQ(r.status, 0) << args[0] << " " << (args.size() > 1 ? args[1] : "") << ": " << r.err;
-  }
-  void Import(const std::string& regedit) {
-    WriteBytes(PathIn("import.reg"), "Windows Registry Editor Version 5.00\r\n\r\n" + regedit);
-    Ok({"reg", "import", PathIn("import.reg")});
-  }
   std::string Export(const std::string& key) {
     ProcessResult r = Zytfilt({"reg", "export", key});
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
   }
-  ProcessOptions m_machine;
 };
 
 TEST_F(DoctypesCommandTest, SetThenRestoreLeavesTheExtensionAsItWas) {

@@ -10,19 +10,18 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
 constexpr char kProductSet[] = "\"propset\":\"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}\",\"propid\":";
 
-class ItemsDumpTest : public MachineTest {
+class ItemsDumpTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
+    ZytfiltMachineTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup"}));
     m_monitor = std::make_unique<ChildProcess>(std::vector<std::string>{ZYT_MONITOR}, m_machine);
     ASSERT_TRUE(m_monitor->WaitForErr("serving")) << m_monitor->Err();
   }
@@ -52,7 +51,6 @@ class ItemsDumpTest : public MachineTest {
   }
   std::vector<std::string> TempFiles() { return ListDir(PathIn("repository/temp")); }
 
-  ProcessOptions m_machine;
   std::unique_ptr<ChildProcess> m_monitor;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/win32/Strings.h"
 #include "tests/reliability/ParsersChild.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -22,10 +23,7 @@ class ParsersMailLimitsTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
-                                 "\"/></repository></settings>");
-    ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(PathIn("repo/Debug.Filter").c_str(), 0700), 0);
+    UseRepository(*this, true);
   }
   ZYT::WalkResult Drive(const std::string& name) {
     ZYT::ComPtr<IFilter> filter;
@@ -34,12 +32,6 @@ class ParsersMailLimitsTest : public MachineTest {
     options.bufferSize = 4096;
     options.checkReinit = false;
     return filter ? DriveFilter(filter.get(), options) : ZYT::WalkResult();
-  }
-  std::string Logs() const {
-    std::string all;
-    for (const std::string& name : ListDir(PathIn("repo/Debug.Filter")))
-      all += ReadBytes(PathIn("repo/Debug.Filter/" + name));
-    return all;
   }
   // Filters the message in a child and checks that it took at most a few
   // times its size more than a child that does nothing.
@@ -67,9 +59,9 @@ TEST_F(ParsersMailLimitsTest, PartsAfterTheLimitAreLeftOut) {
   EXPECT_EQ(texts.front(), u"part 1");
   EXPECT_EQ(texts.back(), u"part 10000");
   EXPECT_EQ(Values(r).front(), "\"parts\"");
-  EXPECT_NE(Logs().find("Init: the message is cut: parts after the first 10000 left out (limit MaxMessageParts)\n"),
+  EXPECT_NE(FilterLogs(*this).find("Init: the message is cut: parts after the first 10000 left out (limit MaxMessageParts)\n"),
             std::string::npos)
-      << Logs();
+      << FilterLogs(*this);
   ExpectSmallMultiple("parts.eml", message.size());
 }
 
@@ -87,12 +79,12 @@ TEST_F(ParsersMailLimitsTest, ExactlyTheLimitIsNotACut) {
   ZYT::WalkResult r = Drive("three.eml");
   ASSERT_TRUE(ObeysProtocol(r));
   EXPECT_EQ(Texts(r), (std::vector<std::u16string>{u"one\r\n-- \r\nsignature", u"two"}));
-  EXPECT_EQ(Logs(), "") << "nothing was cut";
+  EXPECT_EQ(FilterLogs(*this), "") << "nothing was cut";
 
   SetLimit(u"MaxMessageParts", 2);
   r = Drive("three.eml");
   EXPECT_EQ(Texts(r), (std::vector<std::u16string>{u"one\r\n-- \r\nsignature", u"two"}));
-  EXPECT_NE(Logs().find("parts after the first 2 left out"), std::string::npos) << Logs();
+  EXPECT_NE(FilterLogs(*this).find("parts after the first 2 left out"), std::string::npos) << FilterLogs(*this);
 }
 
 TEST_F(ParsersMailLimitsTest, DelimitersOfEveryBoundaryCount) {
@@ -144,9 +136,9 @@ TEST_F(ParsersMailLimitsTest, HeaderFloodKeepsTheFirstFieldsAndTheBody) {
   EXPECT_EQ(Values(r), (std::vector<std::string>{"\"flood\"", "\"a@example.org\"", "\"\"", "\"\""}))
       << "the To field comes after the first 1000 fields";
   EXPECT_EQ(Texts(r), std::vector<std::u16string>{u"Body line."});
-  EXPECT_NE(Logs().find("header fields after the first 1000 of a block left out (limit MaxMessageHeaders)"),
+  EXPECT_NE(FilterLogs(*this).find("header fields after the first 1000 of a block left out (limit MaxMessageHeaders)"),
             std::string::npos)
-      << Logs();
+      << FilterLogs(*this);
   ExpectSmallMultiple("flood.eml", message.size());
 }
 
@@ -157,9 +149,9 @@ TEST_F(ParsersMailLimitsTest, EndlessHeaderFieldIsShortened) {
   ASSERT_TRUE(ObeysProtocol(r));
   EXPECT_EQ(Values(r).front(), "\"" + std::string(1024 - 9, 'y') + "\"") << "the field's first 1024 bytes";
   EXPECT_EQ(Texts(r), std::vector<std::u16string>{u"Body."});
-  EXPECT_NE(Logs().find("Init: the message is cut: header fields shortened to 1024 bytes (limit MaxMessageHeaderBytes)\n"),
+  EXPECT_NE(FilterLogs(*this).find("Init: the message is cut: header fields shortened to 1024 bytes (limit MaxMessageHeaderBytes)\n"),
             std::string::npos)
-      << Logs();
+      << FilterLogs(*this);
 
   // A folded field counts its lines together.
   WriteBytes(PathIn("folded.eml"), "Subject: start\r\n " + std::string(2000, 'z') + "\r\n more\r\n\r\nBody.\r\n");
@@ -188,7 +180,7 @@ TEST_F(ParsersMailLimitsTest, LargeTextsStayWithinASmallMultiple) {
   EXPECT_EQ(r.chunks.size(), 100000u) << "the walk stops at its own bound; every chunk is a paragraph";
   EXPECT_EQ(Texts(r).back(), u"a");
   ExpectSmallMultiple("paragraphs.eml", paragraphs.size());
-  EXPECT_EQ(Logs(), "") << "no limit cut these";
+  EXPECT_EQ(FilterLogs(*this), "") << "no limit cut these";
 }
 
 }  // namespace

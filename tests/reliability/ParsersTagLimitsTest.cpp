@@ -14,6 +14,7 @@
 #include "tests/filters/media/MediaBytes.h"
 #include "tests/reliability/ParsersChild.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -26,10 +27,7 @@ class ParsersTagLimitsTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
-                                 "\"/></repository></settings>");
-    ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(PathIn("repo/Debug.Filter").c_str(), 0700), 0);
+    UseRepository(*this, true);
     ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
   }
   ZYT::WalkResult Drive(const std::string& name) {
@@ -39,13 +37,6 @@ class ParsersTagLimitsTest : public MachineTest {
     options.sourceRule = ZYT::WalkOptions::SourceRule::ZeroForValues;
     options.bufferSize = 4096;
     return filter ? DriveFilter(filter.get(), options) : ZYT::WalkResult();
-  }
-  // Every entry of the filters' logs.
-  std::string Logs() const {
-    std::string all;
-    for (const std::string& name : ListDir(PathIn("repo/Debug.Filter")))
-      all += ReadBytes(PathIn("repo/Debug.Filter/" + name));
-    return all;
   }
   // Writes bytes at offset of a file of the given size; the rest stays a hole.
   void WriteSparse(const std::string& path, uint64_t size, const std::vector<std::pair<uint64_t, std::string>>& pieces) {
@@ -74,7 +65,7 @@ TEST_F(ParsersTagLimitsTest, HugeDeclaredId3v2TagIsWalkedNotLoaded) {
       << "the frames before the padding, then the genre the ID3v1 tag supplies";
   EXPECT_EQ(Texts(r), (Texts16{u"Artist: Artist\nTitle: Title\nGenre: Rock\n\n", u"Title ", u"Artist ", u"Rock ",
                                u"Album ", u"1999 ", u"Note"}));
-  EXPECT_EQ(Logs().find("cut"), std::string::npos) << "nothing was cut:\n" << Logs();
+  EXPECT_EQ(FilterLogs(*this).find("cut"), std::string::npos) << "nothing was cut:\n" << FilterLogs(*this);
 
   if (!kMeasureMemory) return;  // peak memory means nothing under AddressSanitizer
   int code = -1;
@@ -91,10 +82,10 @@ TEST_F(ParsersTagLimitsTest, Id3v2FramesBeyondTheLimitsAreLeftAndLogged) {
   ZYT::WalkResult r = Drive("many.mp3");
   ASSERT_TRUE(ObeysProtocol(r));
   EXPECT_EQ(Texts(r), (Texts16{u"one ", u"two ", u"three"})) << "the first three texts, no header: no title came";
-  EXPECT_NE(Logs().find("Init: the tag is cut at its first 3 texts, 11 characters (limits MaxTagItems 3, MaxTagText "
+  EXPECT_NE(FilterLogs(*this).find("Init: the tag is cut at its first 3 texts, 11 characters (limits MaxTagItems 3, MaxTagText "
                         "1048576)\n"),
             std::string::npos)
-      << Logs();
+      << FilterLogs(*this);
 
   SetLimit(u"MaxTagItems", 10000);
   SetLimit(u"MaxTagText", 1024);
@@ -103,7 +94,7 @@ TEST_F(ParsersTagLimitsTest, Id3v2FramesBeyondTheLimitsAreLeftAndLogged) {
   ASSERT_TRUE(ObeysProtocol(r));
   EXPECT_EQ(Values(r)[0], "\"" + std::string(1024, 'x') + "\"") << "the title is the text that fits";
   EXPECT_EQ(Values(r)[2], "\"\"") << "the artist frame after the cut is not read";
-  EXPECT_NE(Logs().find("cut at its first 1 texts, 1024 characters"), std::string::npos) << Logs();
+  EXPECT_NE(FilterLogs(*this).find("cut at its first 1 texts, 1024 characters"), std::string::npos) << FilterLogs(*this);
 }
 
 TEST_F(ParsersTagLimitsTest, MillionsOfEmptyOggCommentsKeepTheFirstOnes) {
@@ -126,9 +117,9 @@ TEST_F(ParsersTagLimitsTest, MillionsOfEmptyOggCommentsKeepTheFirstOnes) {
   EXPECT_EQ(texts[0], u"Artist: a\nTitle: t\n\n");
   EXPECT_EQ((Texts16{texts[1], texts[2], texts[3], texts[4], texts.back()}),
             (Texts16{u"vendor ", u"t ", u"a ", u" ", u" "}));
-  EXPECT_NE(Logs().find("Init: the tag is cut at its first 10000 texts, 8 characters (limits MaxTagItems 10000"),
+  EXPECT_NE(FilterLogs(*this).find("Init: the tag is cut at its first 10000 texts, 8 characters (limits MaxTagItems 10000"),
             std::string::npos)
-      << Logs();
+      << FilterLogs(*this);
 
   if (!kMeasureMemory) return;  // peak memory means nothing under AddressSanitizer
   int code = -1;
@@ -151,7 +142,7 @@ TEST_F(ParsersTagLimitsTest, LongOggCommentIsShortenedToTheTextLimit) {
   ASSERT_EQ(texts.size(), 5u);
   EXPECT_EQ(texts[2], u"end ");
   EXPECT_EQ(texts[4].size(), 1995u + 1) << "vendor, end and a took 5 of the 2000 characters";
-  EXPECT_NE(Logs().find("cut at its first 4 texts, 2000 characters"), std::string::npos) << Logs();
+  EXPECT_NE(FilterLogs(*this).find("cut at its first 4 texts, 2000 characters"), std::string::npos) << FilterLogs(*this);
 }
 
 }  // namespace

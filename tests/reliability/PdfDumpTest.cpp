@@ -16,17 +16,16 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PdfSamples.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class PdfDumpTest : public MachineTest {
+class PdfDumpTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
+    ZytfiltMachineTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup"}));
     ASSERT_EQ(mkdir(PathIn("docs").c_str(), 0700), 0) << std::strerror(errno);
   }
   // The folder's names and each file's bytes.
@@ -36,7 +35,6 @@ class PdfDumpTest : public MachineTest {
     std::sort(entries.begin(), entries.end());
     return entries;
   }
-  ProcessOptions m_machine;
 };
 
 TEST_F(PdfDumpTest, SetupRegistersTheFilterAndDumpPrintsInfoThenPages) {

@@ -9,7 +9,9 @@
 #include "platform/com/ComObject.h"
 #include "platform/com/TaskAllocator.h"
 #include "platform/win32/Strings.h"
+#include "tests/support/FakeFilter.h"
 #include "tests/reliability/ProxyMachine.h"
+#include "tests/support/Repository.h"
 
 namespace ZYT::Test {
 namespace {
@@ -20,7 +22,7 @@ constexpr char16_t kThrowingHandler[] = u"{FA4E0000-0000-0000-0000-0000000000C8}
 // A text chunk, then a value chunk; the method named in g_throwIn throws.
 std::string g_throwIn;
 
-class CThrowingFilter : public CComObjectRoot, public IFilter, public IPersistFile {
+class CThrowingFilter : public CFakeFilterBase {
  public:
   ZYT_BEGIN_INTERFACE_MAP(CThrowingFilter)
   ZYT_INTERFACE(IFilter)
@@ -28,66 +30,25 @@ class CThrowingFilter : public CComObjectRoot, public IFilter, public IPersistFi
   ZYT_END_INTERFACE_MAP()
   using ThreadModel = MultiThreadModel;
 
-  HRESULT Init(ULONG, ULONG, const FULLPROPSPEC*, ULONG* flags) override {
-    Throw("Init");
-    m_chunk = 0;
-    *flags = 0;
-    return S_OK;
+ protected:
+  const std::vector<FakeChunk>& Chunks() override {
+    static const GUID set = MakeGuid("{AA568EEC-E0E5-11CF-8FDA-00AA00A14F93}");
+    static const std::vector<FakeChunk> chunks{{.set = set, .id = 5, .text = u"x"},
+                                               {.isText = false, .set = set, .id = 5, .text = u"subject"}};
+    return chunks;
   }
-  HRESULT GetChunk(STAT_CHUNK* s) override {
-    Throw("GetChunk");
-    if (m_chunk == 2) return FILTER_E_END_OF_CHUNKS;
-    *s = STAT_CHUNK{};
-    s->idChunk = s->idChunkSource = ++m_chunk;
-    s->flags = m_chunk == 1 ? CHUNK_TEXT : CHUNK_VALUE;
-    s->breakType = CHUNK_EOP;
-    s->attribute.guidPropSet = MakeGuid("{AA568EEC-E0E5-11CF-8FDA-00AA00A14F93}");
-    s->attribute.psProperty.ulKind = PRSPEC_PROPID;
-    s->attribute.psProperty.propid = 5;
-    return S_OK;
-  }
-  HRESULT GetText(ULONG* count, WCHAR* buffer) override {
-    Throw("GetText");
-    if (m_chunk != 1 || m_textGiven) return FILTER_E_NO_MORE_TEXT;
-    m_textGiven = true;
-    buffer[0] = u'x';
-    *count = 1;
-    return S_OK;
-  }
-  HRESULT GetValue(PROPVARIANT** value) override {
-    Throw("GetValue");
-    return NewStringPropVariant(u"subject", value);
-  }
-  HRESULT BindRegion(FILTERREGION, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT GetClassID(CLSID* clsid) override {
-    *clsid = kThrowingFilter;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR, DWORD) override {
-    Throw("Load");
-    return S_OK;
-  }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
-
- private:
-  static void Throw(const char* method) {
+  CLSID ClassId() override { return kThrowingFilter; }
+  HRESULT Loaded(LPCOLESTR) override { return S_OK; }
+  void Hook(const char* method) override {
     if (g_throwIn == method) ThrowHResult(FILTER_E_ACCESS);
   }
-  ULONG m_chunk = 0;
-  bool m_textGiven = false;
 };
 
 class ProxyBoundaryTest : public ProxyMachineTest {
  protected:
   void SetUp() override {
     ProxyMachineTest::SetUp();
-    auto* factory = new CComClassFactory(&ZytCreateInstance<CThrowingFilter>);
-    ASSERT_EQ(CoRegisterClassObject(kThrowingFilter, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
-              S_OK);
-    factory->Release();
+    ASSERT_EQ(RegisterFake<CThrowingFilter>(kThrowingFilter, &m_cookie), S_OK);
   }
   void TearDown() override {
     CoRevokeClassObject(m_cookie);
@@ -145,8 +106,7 @@ TEST_F(ProxyBoundaryTest, EveryMethodAnswersAnHResult) {
     EXPECT_EQ(answer, c.expected);
     EXPECT_EQ(OutstandingTaskAllocations(), allocations) << "task memory left behind";
   }
-  std::string log;
-  for (const std::string& name : ListDir(PathIn("repo/Debug.Filter"))) log += ReadBytes(PathIn("repo/Debug.Filter/" + name));
+  const std::string log = FilterLogs(*this);
   EXPECT_NE(log.find("ProxyBoundaryTest.cpp, line "), std::string::npos) << "the place it was thrown:\n" << log;
   EXPECT_NE(log.find("_com_error 0x80041703"), std::string::npos) << log;
 }

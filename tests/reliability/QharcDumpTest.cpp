@@ -9,6 +9,7 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PdfSamples.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace ZYT::Test {
@@ -49,13 +50,6 @@ class QharcDumpTest : public MachineTest {
                "volume-label=\"HOLIDAYS\" volume-serial-number=\"" + serial +
                    "\" original-root-path=\"D:\\\"/></qharc-item>");
     return item;
-  }
-  std::string FilterLogs() const {
-    std::string all;
-    if (!Exists(PathIn("repo/Debug.Filter"))) return all;
-    for (const std::string& name : ListDir(PathIn("repo/Debug.Filter")))
-      all += ReadBytes(PathIn("repo/Debug.Filter/" + name));
-    return all;
   }
   ProcessOptions m_machine;
 };
@@ -104,7 +98,7 @@ TEST_F(QharcDumpTest, AnotherSerialFailsLoadAndLogsTheMismatch) {
   ASSERT_EQ(lines.size(), 1u) << dump.out;
   EXPECT_NE(lines[0].find("\"error\":\"0x80004005\",\"step\":\"Load\""), std::string::npos) << lines[0];
   EXPECT_EQ(dump.out.find("words from the medium"), std::string::npos);
-  const std::string logs = FilterLogs();
+  const std::string logs = FilterLogs(*this);
   EXPECT_NE(logs.find("Original Volume  sn: 439041102 vol: HOLIDAYS\n"), std::string::npos) << logs;
   EXPECT_NE(logs.find("Mounted Volume  sn: 439041101 vol: HOLIDAYS\n"), std::string::npos) << logs;
   EXPECT_NE(logs.find("<<<MEDIA ERROR>>> Mismatch or last error: 0\n"), std::string::npos) << logs;

@@ -6,23 +6,18 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/ZipWriter.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class SetupIndexerSettingsTest : public MachineTest {
+class SetupIndexerSettingsTest : public ZytfiltMachineTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-  }
-  ProcessResult Zytfilt(const std::vector<std::string>& args) { return RunZytfilt(args, m_machine); }
   std::string Query(const std::string& value) {
     ProcessResult r = Zytfilt({"reg", "query", "HKLM\\SYSTEM\\CurrentControlSet\\Control\\ContentIndex", value});
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
   }
-  ProcessOptions m_machine;
 };
 
 TEST_F(SetupIndexerSettingsTest, AFreshMachineIndexesArchiveMembersAndListsThePdfFilterAfterTheOthers) {

@@ -7,24 +7,17 @@
 #include "platform/win32/SysInfo.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class SimpleAdapterDumpTest : public MachineTest {
+class SimpleAdapterDumpTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
+    ZytfiltMachineTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup"}));
   }
-  void Import(const std::string& regedit) {
-    WriteBytes(PathIn("plug-in.reg"), "Windows Registry Editor Version 5.00\r\n\r\n" + regedit);
-    ProcessResult import = RunZytfilt({"reg", "import", PathIn("plug-in.reg")}, m_machine);
-    ASSERT_EQ(import.status, 0) << import.err;
-  }
-  ProcessOptions m_machine;
 };
 
 TEST_F(SimpleAdapterDumpTest, TheNullPlugInPrintsThePathAsItsOneChunk) {

@@ -6,25 +6,20 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/ZipWriter.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class XmlProxyOfficeTest : public MachineTest {
+class XmlProxyOfficeTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
-    ProcessResult setup = RunZytfilt({"setup"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
-    WriteBytes(PathIn("converters.reg"),
-               "Windows Registry Editor Version 5.00\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Filters\\XMLProxyFilter\\.odt]\r\n"
-               "@=\"unzip -p \\\"%1\\\" content.xml\"\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Filters\\XMLProxyFilter\\.docx]\r\n"
-               "@=\"unzip -p \\\"%1\\\" word/document.xml\"\r\n");
-    ProcessResult import = RunZytfilt({"reg", "import", PathIn("converters.reg")}, m_machine);
-    ASSERT_EQ(import.status, 0) << import.err;
+    ZytfiltMachineTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup"}));
+    Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Filters\\XMLProxyFilter\\.odt]\r\n"
+           "@=\"unzip -p \\\"%1\\\" content.xml\"\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Filters\\XMLProxyFilter\\.docx]\r\n"
+           "@=\"unzip -p \\\"%1\\\" word/document.xml\"\r\n");
   }
 
   // The text the proxy gives for the file, chunk texts joined by "|".
@@ -35,7 +30,6 @@ class XmlProxyOfficeTest : public MachineTest {
   }
   // The proxy made its output file there, so the folder exists; it must be empty again.
   bool TempFolderEmpty() const { return Exists(PathIn("repository/temp")) && ListDir(PathIn("repository/temp")).empty(); }
-  ProcessOptions m_machine;
 };
 
 const char kOdtContent[] =

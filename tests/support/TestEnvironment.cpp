@@ -1,5 +1,7 @@
 #include "tests/support/TestEnvironment.h"
 
+#include "tests/support/Repository.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +70,22 @@ void UseSettingsServer(MachineTest& test, const std::string& settingsXml) {
   setenv("ZYT_SETTINGS", test.SettingsPath().c_str(), 1);
   if (!settingsXml.empty()) test.WriteBytes(test.SettingsPath(), settingsXml);
   ASSERT_EQ(RegisterModule(ZYT_COMPONENTS_MODULE), S_OK);
+}
+
+void UseRepository(MachineTest& test, bool logged) {
+  UseSettingsServer(test, "<settings><repository><user location=\"" + test.PathIn("repo") +
+                              "\"/></repository></settings>");
+  ASSERT_EQ(mkdir(test.PathIn("repo").c_str(), 0700), 0);
+  if (logged) {
+    ASSERT_EQ(mkdir(test.PathIn("repo/Debug.Filter").c_str(), 0700), 0);
+  }
+}
+
+std::string FilterLogs(const MachineTest& test) {
+  std::string all;
+  for (const std::string& name : test.ListDir(test.PathIn("repo/Debug.Filter")))
+    all += test.ReadBytes(test.PathIn("repo/Debug.Filter/" + name));
+  return all;
 }
 
 void MachineTest::TearDown() {

@@ -17,6 +17,7 @@
 #include "platform/win32/Strings.h"
 #include "platform/win32/Volume.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -48,10 +49,8 @@ class QharcFilterTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
+    UseRepository(*this, true);
     ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-    ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(PathIn("repo/Debug.Filter").c_str(), 0700), 0);
     // The medium: drive D: holds a copy of the CD, declared with its label and serial.
     ASSERT_EQ(mkdir(PathIn("cd").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(PathIn("cd/docs").c_str(), 0700), 0);
@@ -87,12 +86,6 @@ class QharcFilterTest : public MachineTest {
     if (FAILED(hr)) return hr;
     return persist->Load(PathInW(name).c_str(), 0);
   }
-  std::string Log() const {
-    std::string all;
-    for (const std::string& name : ListDir(PathIn("repo/Debug.Filter")))
-      all += ReadBytes(PathIn("repo/Debug.Filter/" + name));
-    return all;
-  }
   static DriveOptions Options() {
     DriveOptions options;
     options.probe = true;
@@ -113,7 +106,7 @@ class QharcFilterTest : public MachineTest {
 TEST_F(QharcFilterTest, TheRippedFilesChunksThenTheArchiveName) {
   WriteItem(Item("Holiday CD", "D:\\docs\\readme.txt", "HOLIDAYS", "439041101", "D:\\"));
   ComPtr<IFilter> filter;
-  ASSERT_EQ(LoadIFilter(PathInW("item.qharc").c_str(), nullptr, filter.put_void()), S_OK) << Log();
+  ASSERT_EQ(LoadIFilter(PathInW("item.qharc").c_str(), nullptr, filter.put_void()), S_OK) << FilterLogs(*this);
   auto walk = DriveFilter(filter.get(), Options());
   ASSERT_TRUE(ObeysProtocol(walk));
   ASSERT_EQ(walk.chunks.size(), 2u);
@@ -128,7 +121,7 @@ TEST_F(QharcFilterTest, TheRippedFilesChunksThenTheArchiveName) {
   EXPECT_EQ(walk.end, FILTER_E_END_OF_CHUNKS);
   EXPECT_EQ(ZYT::WideToUtf8(CurFile(filter.get())), "D:\\docs\\readme.txt") << "the ripped file, not the item";
 
-  std::string log = Log();
+  std::string log = FilterLogs(*this);
   EXPECT_NE(log.find("Original Volume  sn: 439041101 vol: HOLIDAYS\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Mounted Volume  sn: 439041101 vol: HOLIDAYS\n"), std::string::npos);
   EXPECT_NE(log.find(std::string("Actual IFilter GUID: ") + ZYT::WideToUtf8(kTextFilter) + "\n"), std::string::npos);
@@ -139,7 +132,7 @@ TEST_F(QharcFilterTest, TheRippedFilesChunksThenTheArchiveName) {
 TEST_F(QharcFilterTest, ContentsOnlyAttributesGiveNoChunksAndAReInitStartsOver) {
   WriteItem(Item("Holiday CD", "D:\\docs\\readme.txt", "HOLIDAYS", "439041101", "D:\\"));
   ComPtr<IFilter> filter;
-  ASSERT_EQ(LoadItem("item.qharc", filter), S_OK) << Log();
+  ASSERT_EQ(LoadItem("item.qharc", filter), S_OK) << FilterLogs(*this);
   FULLPROPSPEC contents{};
   contents.guidPropSet = PSGUID_STORAGE;
   contents.psProperty.ulKind = PRSPEC_PROPID;
@@ -163,7 +156,7 @@ TEST_F(QharcFilterTest, AnotherMediumInTheDriveFailsLoadWithTheMismatchLine) {
     WriteItem(Item("Holiday CD", "D:\\docs\\readme.txt", c.label, c.serial, "D:\\"));
     ComPtr<IFilter> filter;
     EXPECT_EQ(LoadItem("item.qharc", filter), E_FAIL);
-    std::string log = Log();
+    std::string log = FilterLogs(*this);
     EXPECT_NE(log.find("<<<MEDIA ERROR>>> Mismatch or last error: 0\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Actual IFilter GUID"), std::string::npos) << "no filter is looked for";
     ULONG flags = 0;
@@ -187,7 +180,7 @@ TEST_F(QharcFilterTest, AnEmptyDriveFailsLoadWithItsError) {
   EXPECT_EQ(LoadItem("item.qharc", filter), E_FAIL);
   EXPECT_EQ(GetErrorMode(), SEM_NOOPENFILEERRORBOX) << "the error mode is restored";
   SetErrorMode(mode);
-  std::string log = Log();
+  std::string log = FilterLogs(*this);
   EXPECT_NE(log.find("Mounted Volume  sn: 0 vol: \n"), std::string::npos) << log;
   EXPECT_NE(log.find("<<<MEDIA ERROR>>> Mismatch or last error: 21\n"), std::string::npos) << log;
   EXPECT_EQ(ZYT::WideToUtf8(CurFile(filter.get())), "E:\\docs\\readme.txt");
@@ -205,7 +198,7 @@ TEST_F(QharcFilterTest, Utf16AndEightBitItemFilesReadAlike) {
   for (const char* name : {"wide.qharc", "narrow.qharc", "utf8.qharc"}) {
     SCOPED_TRACE(name);
     ComPtr<IFilter> filter;
-    ASSERT_EQ(LoadItem(name, filter), S_OK) << Log();
+    ASSERT_EQ(LoadItem(name, filter), S_OK) << FilterLogs(*this);
     auto walk = DriveFilter(filter.get(), Options());
     ASSERT_TRUE(ObeysProtocol(walk));
     ASSERT_EQ(walk.chunks.size(), 2u);
@@ -239,7 +232,7 @@ TEST_F(QharcFilterTest, BadItemFilesFailLoadCleanly) {
     WriteItem(c.bytes);
     ComPtr<IFilter> filter;
     EXPECT_EQ(LoadItem("item.qharc", filter), c.expected);
-    std::string log = Log();
+    std::string log = FilterLogs(*this);
     EXPECT_NE(log.find("QHArch proxy load returning: " + ZYT::HResultHex(c.expected)), std::string::npos) << log;
     STAT_CHUNK stat{};
     EXPECT_EQ(filter->GetChunk(&stat), FILTER_E_END_OF_CHUNKS);
@@ -247,7 +240,7 @@ TEST_F(QharcFilterTest, BadItemFilesFailLoadCleanly) {
   WriteItem("<qharc-item>\n  <file archive-name=\"x\" </qharc-item>");
   ComPtr<IFilter> filter;
   EXPECT_EQ(LoadItem("item.qharc", filter), E_FAIL);
-  EXPECT_NE(Log().find("XML parse error at line 2, character "), std::string::npos) << Log();
+  EXPECT_NE(FilterLogs(*this).find("XML parse error at line 2, character "), std::string::npos) << FilterLogs(*this);
 
   EXPECT_EQ(LoadItem("missing.qharc", filter), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   ASSERT_EQ(mkfifo(PathIn("fifo.qharc").c_str(), 0600), 0);
@@ -267,7 +260,7 @@ TEST_F(QharcFilterTest, WithoutASavedFilterTheHandlerItselfIsCreated) {
   WriteItem(Item("Holiday CD", "D:\\docs\\readme.txt", "HOLIDAYS", "439041101", "D:\\"));
   ComPtr<IFilter> filter;
   EXPECT_EQ(LoadItem("item.qharc", filter), REGDB_E_CLASSNOTREG) << "the handler is no creatable class";
-  EXPECT_NE(Log().find(std::string("Actual IFilter GUID: ") + ZYT::WideToUtf8(kTextHandler) + "\n"),
+  EXPECT_NE(FilterLogs(*this).find(std::string("Actual IFilter GUID: ") + ZYT::WideToUtf8(kTextHandler) + "\n"),
             std::string::npos);
 }
 

@@ -43,9 +43,7 @@ class URLFilterTest : public MachineTest {
     MachineTest::SetUp();
     g_seen = WholeFileSeen{};
     UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
-    auto* factory = new ZYT::CComClassFactory(&ZytCreateInstance<CStandInHtmlFilter>);
-    ASSERT_EQ(CoRegisterClassObject(kStandInHtml, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie), S_OK);
-    factory->Release();
+    ASSERT_EQ(RegisterFake<CStandInHtmlFilter>(kStandInHtml, &m_cookie), S_OK);
     // The catalog proxy stands before the HTML filter, which it saved.
     SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.htm\\PersistentHandler", u"",
                       u"{EEC97550-47A9-11CF-B952-00AA0051FE20}");

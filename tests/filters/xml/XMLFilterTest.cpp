@@ -14,6 +14,7 @@
 #include "platform/win32/SysInfo.h"
 #include "platform/xml/XmlDocument.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace {
@@ -344,18 +345,10 @@ class XMLFilterLogTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
-                                 "\"/></repository></settings>");
-    ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(PathIn("repo/Debug.Filter").c_str(), 0700), 0);
+    UseRepository(*this, true);
     ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
   }
   std::vector<std::string> LogFiles() const { return ListDir(PathIn("repo/Debug.Filter")); }
-  std::string Logs() const {
-    std::string all;
-    for (const std::string& name : LogFiles()) all += ReadBytes(PathIn("repo/Debug.Filter/" + name));
-    return all;
-  }
 };
 
 TEST_F(XMLFilterLogTest, EveryStepAndTheParseErrorAreLogged) {
@@ -372,7 +365,7 @@ TEST_F(XMLFilterLogTest, EveryStepAndTheParseErrorAreLogged) {
   }
   ASSERT_FALSE(LogFiles().empty());
   for (const std::string& name : LogFiles()) EXPECT_EQ(name.substr(0, 3), "XML") << name;
-  const std::string logs = Logs();
+  const std::string logs = FilterLogs(*this);
   for (const std::string& entry :
        {std::string("FinalConstruct\n"), "Load: " + PathIn("bad.xml") + "\n", std::string("XMLFilter.cpp"),
         std::string("XML parse error at line 2, character "), std::string("GetChunk: returning text chunk\n"),

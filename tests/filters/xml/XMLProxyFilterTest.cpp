@@ -33,10 +33,7 @@ class XMLProxyFilterTest : public MachineTest {
     MachineTest::SetUp();
     g_seen = WholeFileSeen{};
     UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
-    auto* factory = new ZYT::CComClassFactory(&ZytCreateInstance<CStandInXmlFilter>);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_XMLFilter, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
-              S_OK);
-    factory->Release();
+    ASSERT_EQ(RegisterFake<CStandInXmlFilter>(CLSID_XMLFilter, &m_cookie), S_OK);
     // A converter that writes its arguments as an XML document.
     m_converter = PathIn("conv");
     WriteBytes(m_converter,
