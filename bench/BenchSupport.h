@@ -35,6 +35,13 @@ class BenchMachine {
     ZYT::ResetRegistryStore();
     std::error_code ec;
     if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+    // Named events outlive the processes that made them: a benchmark that
+    // gave itself an object namespace removes what is left in it.
+    if (const char* space = getenv("ZYT_OBJECT_NAMESPACE"); space && *space) {
+      const std::string prefix = std::string("sem.") + space + ".";
+      for (auto& entry : std::filesystem::directory_iterator("/dev/shm", ec))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) std::filesystem::remove(entry.path(), ec);
+    }
   }
   BenchMachine(const BenchMachine&) = delete;
   BenchMachine& operator=(const BenchMachine&) = delete;
