@@ -130,10 +130,7 @@ TEST_F(ArchiveFilterTest, TheNameChunkFillsTheBufferItIsGivenAndNoMore) {
 
 TEST_F(ArchiveFilterTest, AContentsOnlyAttributeListEndsAtOnce) {
   DriveOptions options = ArchiveDrive();
-  FULLPROPSPEC contents{};
-  contents.guidPropSet = PSGUID_STORAGE;
-  contents.psProperty.ulKind = PRSPEC_PROPID;
-  contents.psProperty.propid = PID_STG_CONTENTS;
+  FULLPROPSPEC contents = PropertyAttribute(PSGUID_STORAGE, PID_STG_CONTENTS);
   options.attributes = {contents};
   WalkResult r = Walk(BuildZip({{.name = "a.txt", .content = "alpha"}}), options);
   EXPECT_TRUE(r.chunks.empty());

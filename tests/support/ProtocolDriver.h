@@ -23,4 +23,13 @@ WalkResult DriveFilter(IFilter* filter, const DriveOptions& options = {});
 std::vector<std::u16string> Texts(const WalkResult& result);
 std::vector<std::string> Values(const WalkResult& result);
 
+// An attribute named by property set and id, for Init's attribute list.
+inline FULLPROPSPEC PropertyAttribute(REFGUID set, PROPID id) {
+  FULLPROPSPEC attribute{};
+  attribute.guidPropSet = set;
+  attribute.psProperty.ulKind = PRSPEC_PROPID;
+  attribute.psProperty.propid = id;
+  return attribute;
+}
+
 }  // namespace ZYT::Test

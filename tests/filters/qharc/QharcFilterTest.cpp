@@ -133,10 +133,7 @@ TEST_F(QharcFilterTest, ContentsOnlyAttributesGiveNoChunksAndAReInitStartsOver) 
   WriteItem(Item("Holiday CD", "D:\\docs\\readme.txt", "HOLIDAYS", "439041101", "D:\\"));
   ComPtr<IFilter> filter;
   ASSERT_EQ(LoadItem("item.qharc", filter), S_OK) << FilterLogs(*this);
-  FULLPROPSPEC contents{};
-  contents.guidPropSet = PSGUID_STORAGE;
-  contents.psProperty.ulKind = PRSPEC_PROPID;
-  contents.psProperty.propid = PID_STG_CONTENTS;
+  FULLPROPSPEC contents = PropertyAttribute(PSGUID_STORAGE, PID_STG_CONTENTS);
   ULONG flags = 0;
   ASSERT_EQ(filter->Init(0, 1, &contents, &flags), S_OK);
   STAT_CHUNK stat{};

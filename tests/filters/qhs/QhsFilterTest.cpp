@@ -148,14 +148,8 @@ TEST_F(QhsFilterTest, TheTextEndsWithItsLastPieceAndTheChunksEndThen) {
 
 TEST_F(QhsFilterTest, AnAttributeListDecidesOnTheTextAlone) {
   WriteBytes(PathIn("s.qhs"), Stream("name=\"N\""));
-  auto spec = [](REFGUID set, PROPID id) {
-    FULLPROPSPEC property{};
-    property.guidPropSet = set;
-    property.psProperty.ulKind = PRSPEC_PROPID;
-    property.psProperty.propid = id;
-    return property;
-  };
-  const FULLPROPSPEC contents = spec(PSGUID_STORAGE, PID_STG_CONTENTS), title = spec(FMTID_SummaryInformation, PIDSI_TITLE);
+  const FULLPROPSPEC contents = PropertyAttribute(PSGUID_STORAGE, PID_STG_CONTENTS),
+                     title = PropertyAttribute(FMTID_SummaryInformation, PIDSI_TITLE);
   DriveOptions options;
   options.attributes = {title, contents};
   EXPECT_EQ(Texts(DriveFilter(Loaded(PathInW("s.qhs")).get(), options)), std::vector<std::u16string>{u" N"});
