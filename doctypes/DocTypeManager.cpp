@@ -60,18 +60,6 @@ bool HasValue(HKEY key, const char16_t* name) {
   return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-// The subkey names of a key, by index from 0 until enumeration fails.
-std::vector<std::u16string> SubkeysOf(HKEY key) {
-  std::vector<std::u16string> names;
-  for (DWORD index = 0;; ++index) {
-    WCHAR name[kValueChars] = {};
-    DWORD chars = kValueChars;
-    if (RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, chars);
-  }
-  return names;
-}
-
 // The product's registry writer, made once for the method call that writes.
 class CWriter {
  public:
@@ -442,7 +430,7 @@ HRESULT CDocTypeManager::EnumSimpleFilters(BSTR* simpleFiltersXml) {
       CWriter().Write(std::u16string(kSimpleFiltersKey) + u"\\", u"");
       if (key.Open(HKEY_LOCAL_MACHINE, kSimpleFiltersKey, KEY_READ) != ERROR_SUCCESS) return E_FAIL;
     }
-    for (const std::u16string& guid : SubkeysOf(key)) {
+    for (const std::u16string& guid : ZYT::SubkeyNames(key, true)) {
       ZYT::XmlNode filter = parent.AppendElement("filter");
       filter.SetAttribute("guid", Utf8(guid));
       filter.SetAttribute("type", "ISimpleFilter");
@@ -462,7 +450,7 @@ HRESULT CDocTypeManager::EnumXmlFilters(BSTR* xmlFiltersXml) {
     ZYT::XmlDocument result;
     result.LoadXml("<enum-xml-filters-ret><filters></filters></enum-xml-filters-ret>");
     ZYT::XmlNode parent = result.SelectSingleNode("/enum-xml-filters-ret/filters");
-    for (const std::u16string& name : SubkeysOf(key)) {
+    for (const std::u16string& name : ZYT::SubkeyNames(key, true)) {
       // A definition without a description or a command is not offered.
       std::u16string description, command;
       if (!ReadString(key, name, nullptr, description) || !ReadString(key, name, u"command", command)) continue;
@@ -547,7 +535,7 @@ HRESULT CDocTypeManager::RestoreDefaults() {
     ZYT::CRegKey classes;
     ZYT::ThrowIfWin32Error(classes.Open(HKEY_CLASSES_ROOT, nullptr, KEY_READ));
     CWriter writer;
-    for (const std::u16string& name : SubkeysOf(classes)) {
+    for (const std::u16string& name : ZYT::SubkeyNames(classes, true)) {
       if (direct) {
         RestoreDirectly(name);
       } else {

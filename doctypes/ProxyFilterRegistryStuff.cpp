@@ -46,21 +46,6 @@ void Check(LONG rc) {
   if (rc != ERROR_SUCCESS) _com_issue_error(HRESULT_FROM_WIN32(rc));
 }
 
-// The subkey names of an open key, by index; a name that does not fit the
-// 256-character buffer is passed over.
-std::vector<std::u16string> SubkeyNames(HKEY key) {
-  std::vector<std::u16string> names;
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[256];
-    DWORD chars = 256;
-    LONG rc = RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_MORE_DATA) continue;
-    if (rc != ERROR_SUCCESS) break;
-    names.emplace_back(name, chars);
-  }
-  return names;
-}
-
 std::u16string ProxyClsid() { return ZYT::GuidToString(CLSID_OrreryCISProxyFilter); }
 
 // Registry text as XML can carry it: characters XML 1.0 does not allow
@@ -131,7 +116,7 @@ std::u16string CProxyFilterRegistryStuff::InventoryRegisteredFilters() {
   ZYT::CRegKey classes;
   if (classes.Open(HKEY_LOCAL_MACHINE, kClassesClsid, KEY_READ) == ERROR_SUCCESS) {
     const std::u16string proxy = ProxyClsid();
-    for (const std::u16string& handler : SubkeyNames(classes)) {
+    for (const std::u16string& handler : ZYT::SubkeyNames(classes)) {
       ZYT::CRegKey handlerKey;
       if (handlerKey.Open(classes, handler.c_str(), KEY_READ) != ERROR_SUCCESS) continue;
       ZYT::CRegKey addin;
@@ -207,7 +192,7 @@ std::u16string CProxyFilterRegistryStuff::InventoryExtensions() {
   ZYT::XmlDocument document;
   document.LoadXml("<inventory-extensions-ret><extensions></extensions></inventory-extensions-ret>");
   ZYT::XmlNode extensions = document.SelectSingleNode("/*/extensions");
-  for (const std::u16string& name : SubkeyNames(HKEY_CLASSES_ROOT)) {
+  for (const std::u16string& name : ZYT::SubkeyNames(HKEY_CLASSES_ROOT)) {
     if (name.empty() || name[0] != u'.') continue;
     std::u16string handler;
     ZYT::CRegKey own;

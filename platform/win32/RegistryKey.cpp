@@ -102,4 +102,17 @@ LONG CRegKey::QueryDWORDValue(LPCWSTR name, DWORD& value) const {
 
 LONG CRegKey::DeleteValue(LPCWSTR name) { return RegDeleteValueW(m_key, name); }
 
+std::vector<std::u16string> SubkeyNames(HKEY key, bool stopAtLongName) {
+  std::vector<std::u16string> names;
+  for (DWORD i = 0;; ++i) {
+    WCHAR name[256];
+    DWORD chars = 256;
+    LONG rc = RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_MORE_DATA && !stopAtLongName) continue;
+    if (rc != ERROR_SUCCESS) break;
+    names.emplace_back(name, chars);
+  }
+  return names;
+}
+
 }  // namespace ZYT

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32/Registry.h"
 
@@ -53,5 +54,10 @@ class CRegKey {
  private:
   HKEY m_key = nullptr;
 };
+
+// The names of a key's subkeys, by index from 0, in buffers of 256
+// characters: a longer name is passed over, or, with stopAtLongName, ends the
+// list as any other enumeration failure does.
+std::vector<std::u16string> SubkeyNames(HKEY key, bool stopAtLongName = false);
 
 }  // namespace ZYT

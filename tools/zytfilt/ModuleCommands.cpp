@@ -292,17 +292,8 @@ int SetUpModules(std::u16string& settings) {
 int RemoveStaleSavedFilters() {
   ZYT::CRegKey classes;
   if (classes.Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\CLSID", KEY_READ) != ERROR_SUCCESS) return 0;
-  std::vector<std::u16string> handlers;
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[256];
-    DWORD chars = 256;
-    LONG rc = RegEnumKeyExW(classes, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_MORE_DATA) continue;
-    if (rc != ERROR_SUCCESS) break;
-    handlers.emplace_back(name, chars);
-  }
   const std::u16string proxy = ZYT::ToUpper(ZYT::GuidToString(CLSID_OrreryCISProxyFilter));
-  for (const std::u16string& handler : handlers) {
+  for (const std::u16string& handler : ZYT::SubkeyNames(classes)) {
     std::u16string path = u"SOFTWARE\\Classes\\CLSID\\" + handler + u"\\PersistentAddinsRegistered\\" + kIFilterAddinKey;
     ZYT::CRegKey addin;
     if (addin.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS) != ERROR_SUCCESS) continue;
