@@ -104,15 +104,11 @@ class SimpleFileFilterAdapterTest : public MachineTest {
     SetRegistryString(HKEY_LOCAL_MACHINE, u"Software\\ZYT\\Orrery\\Filters\\SimpleFileFilterAdapter\\." + extension,
                       u"", plugIn);
   }
-  ComPtr<IFilter> NewAdapter() {
-    ComPtr<IFilter> filter;
-    EXPECT_EQ(ZytCreateInstance<CSimpleFileFilterAdapter>(nullptr, IID_IFilter, filter.put_void()), S_OK);
-    return filter;
-  }
   // The adapter with the file loaded; Load's answer in loadResult.
   ComPtr<IFilter> Loaded(const std::string& name, HRESULT* loadResult = nullptr) {
     WriteBytes(PathIn(name), "content the plug-in decides about\n");
-    ComPtr<IFilter> filter = NewAdapter();
+    ComPtr<IFilter> filter;
+    EXPECT_EQ(ZytCreateInstance<CSimpleFileFilterAdapter>(nullptr, IID_IFilter, filter.put_void()), S_OK);
     if (!filter) return filter;
     ComPtr<IPersistFile> persist;
     EXPECT_EQ(filter.As(persist), S_OK);
