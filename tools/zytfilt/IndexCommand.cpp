@@ -223,6 +223,7 @@ class WorkerPool {
     m_self.assign(self, static_cast<size_t>(n));
     const char* tmp = std::getenv("TMPDIR");
     m_tmpRoot = tmp && *tmp == '/' ? tmp : "/tmp";
+    RemoveStaleFolders();
     for (Worker& w : m_workers) Start(w);
   }
   ~WorkerPool() {
@@ -274,9 +275,32 @@ class WorkerPool {
   }
 
  private:
+  // The temporary folders of workers whose zytfilt index was killed: named
+  // after that process, ours, and that process gone.
+  void RemoveStaleFolders() {
+    DIR* dir = opendir(m_tmpRoot.c_str());
+    if (!dir) return;
+    std::vector<std::string> stale;
+    while (dirent* entry = readdir(dir)) {
+      unsigned long pid = 0;
+      int used = 0;
+      if (std::sscanf(entry->d_name, "zytfilt-index-%lu-%*6[A-Za-z0-9]%n", &pid, &used) != 1 ||
+          entry->d_name[used] != '\0' || pid == 0 || pid > INT_MAX)
+        continue;
+      struct stat st;
+      if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+          st.st_uid != getuid())
+        continue;
+      if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+      stale.push_back(m_tmpRoot + "/" + entry->d_name);
+    }
+    closedir(dir);
+    for (const std::string& folder : stale) nftw(folder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+
   void Start(Worker& w) {
     char tmpl[PATH_MAX];
-    int len = std::snprintf(tmpl, sizeof tmpl, "%s/zytfilt-index-XXXXXX", m_tmpRoot.c_str());
+    int len = std::snprintf(tmpl, sizeof tmpl, "%s/zytfilt-index-%d-XXXXXX", m_tmpRoot.c_str(), getpid());
     if (len <= 0 || static_cast<size_t>(len) >= sizeof tmpl || !mkdtemp(tmpl))
       throw std::runtime_error("cannot create a worker's temporary folder in " + m_tmpRoot + ": " +
                                std::strerror(errno));
