@@ -60,7 +60,7 @@ TEST_F(IndexStoreTest, RecordsReplacesAndForgetsFiles) {
     PutCorpus(store);
     store.RecordRun({1700000000, 4, 3, 0, 0, 0});
   }
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(Db().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(stat(PathIn("catalog/sub").c_str(), &st), 0);
@@ -123,8 +123,8 @@ TEST_F(IndexStoreTest, FindsByPropertyRanksAndMarks) {
       {"from:alice@example.com", {"/m/mail.eml"}},
       {"to:bob", {"/m/mail.eml"}},
       {"subject:picnic", {"/m/mail.eml"}},
-      {"other:cafe", {"/m/mail.eml"}},    // diacritics folded
-      {"other:33", {}},                   // numbers of unmapped properties are dropped
+      {"other:cafe", {"/m/mail.eml"}},  // diacritics folded
+      {"other:33", {}},                 // numbers of unmapped properties are dropped
       {"-{title author}: river", {"/m/notes.txt", "/m/mail.eml"}},
       {"text:song", {"/m/song.mp3"}},
       {"riv* NOT map", {"/m/song.mp3", "/m/notes.txt"}},
@@ -204,7 +204,7 @@ TEST_F(IndexStoreTest, DefaultCatalogLivesBesideTheRegistry) {
   EXPECT_EQ(ZYT::WideToUtf8(made.location), folder);
   EXPECT_EQ(DatabasePath(made), folder + "/zytindex.db");
   ASSERT_EQ(ZYT::ListCatalogs().size(), 1u);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(DefaultCatalog(true).location, made.location);  // found, not added twice

@@ -152,11 +152,21 @@ std::string JsonStringText(std::string_view json, size_t& i) {
     }
     char e = json[i++];
     switch (e) {
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
       case 'u': {
         int32_t unit = Hex4(json, i);
         if (unit < 0) break;
@@ -173,7 +183,8 @@ std::string JsonStringText(std::string_view json, size_t& i) {
         AppendUtf8(cp, out);
         break;
       }
-      default: out += e;  // \" \\ \/
+      default:
+        out += e;  // \" \\ \/
     }
   }
   if (i < json.size()) ++i;
@@ -350,8 +361,8 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
     if (fd < 0 && errno != EEXIST) s.Fail(std::string("cannot be created: ") + std::strerror(errno));
     if (fd >= 0) close(fd);
   }
-  int rc = sqlite3_open_v2(databasePath.c_str(), &s.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
-                           nullptr);
+  int rc = sqlite3_open_v2(databasePath.c_str(), &s.db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
   if (rc != SQLITE_OK) s.Fail("cannot be opened");
   // A writer holds the database for one transaction at a time; a reader or a
   // second writer waits for it this long.
@@ -392,8 +403,8 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
     if (rc == SQLITE_OK && format.empty()) {
       rc = sqlite3_exec(s.db, kSchema, nullptr, nullptr, nullptr);
       if (rc == SQLITE_OK)
-        rc = sqlite3_exec(s.db, (std::string("INSERT INTO meta VALUES('format', '") + kFormat + "')").c_str(),
-                          nullptr, nullptr, nullptr);
+        rc = sqlite3_exec(s.db, (std::string("INSERT INTO meta VALUES('format', '") + kFormat + "')").c_str(), nullptr,
+                          nullptr, nullptr);
       format = kFormat;
     }
     if (rc != SQLITE_OK) {
@@ -441,8 +452,7 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
        "VALUES(?,?,?,?,?,?,?,?,?,?,?)"},
       {&s.deleteDoc, "DELETE FROM docs WHERE rowid=?"},
       {&s.known, "SELECT path,size,ctime_ns FROM files"},
-      {&s.insertRun,
-       "INSERT INTO runs(started_at,seconds,indexed,unchanged,removed,failed) VALUES(?,?,?,?,?,?)"},
+      {&s.insertRun, "INSERT INTO runs(started_at,seconds,indexed,unchanged,removed,failed) VALUES(?,?,?,?,?,?)"},
   };
   for (const auto& [statement, sql] : statements) {
     rc = statement->Prepare(s.db, sql);
@@ -484,8 +494,8 @@ void Store::Put(const Document& document) {
     // The catalog proxy repeats a value its native filter gave (a title
     // under two sets): once is enough for the index.
     std::string& into = columns[column];
-    bool repeated = into == text || into.starts_with(text + '\n') || into.find('\n' + text + '\n') != std::string::npos ||
-                    into.ends_with('\n' + text);
+    bool repeated = into == text || into.starts_with(text + '\n') ||
+                    into.find('\n' + text + '\n') != std::string::npos || into.ends_with('\n' + text);
     if (repeated) continue;
     if (!into.empty()) into += '\n';
     into += text;
@@ -530,8 +540,7 @@ Status Store::GetStatus() {
   Impl& s = *impl_;
   Status status;
   Statement counts;
-  s.Check(counts.Prepare(s.db, "SELECT status, coalesce(step, ''), count(*) FROM files GROUP BY 1, 2"),
-          "cannot read");
+  s.Check(counts.Prepare(s.db, "SELECT status, coalesce(step, ''), count(*) FROM files GROUP BY 1, 2"), "cannot read");
   {
     Use q(counts);
     int rc;

@@ -10,9 +10,12 @@ struct Alias {
   const char* name;
   const char* column;
 };
-constexpr Alias kAliases[] = {{"artist", "author"},        {"type", "contenttype"},
-                              {"content-type", "contenttype"}, {"content_type", "contenttype"},
-                              {"category", "genre"},       {"keyword", "keywords"},
+constexpr Alias kAliases[] = {{"artist", "author"},
+                              {"type", "contenttype"},
+                              {"content-type", "contenttype"},
+                              {"content_type", "contenttype"},
+                              {"category", "genre"},
+                              {"keyword", "keywords"},
                               {"content", "text"}};
 
 bool EqualFolded(std::string_view a, std::string_view b) {

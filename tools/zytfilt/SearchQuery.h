@@ -15,8 +15,8 @@ class UnknownProperty : public std::invalid_argument {
 };
 
 // The index's columns in their order in the FTS5 table.
-inline constexpr const char* kColumns[] = {"text",  "title",       "author",   "genre", "subject",
-                                           "from",  "to",          "contenttype", "keywords", "other"};
+inline constexpr const char* kColumns[] = {"text", "title", "author",      "genre",    "subject",
+                                           "from", "to",    "contenttype", "keywords", "other"};
 inline constexpr size_t kColumnCount = sizeof kColumns / sizeof kColumns[0];
 
 // The column a property name (any case; "artist", "type", "content-type",

@@ -17,6 +17,7 @@ const char kUsage[] =
     "  register    run a module's DllRegisterServer\n"
     "  unregister  run a module's DllUnregisterServer\n"
     "  catalog     list, add and remove the indexer's catalogs\n"
+    "  search      find files in a catalog's index by words and properties\n"
     "  doctypes    choose per extension the filter, converter and thumbnailer\n"
     "  reg         read and write the machine's registry (export, import, query)\n"
     "  help        this text; 'zytfilt COMMAND --help' for a command's\n"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   if (command == "setup") return RunSetupCommand(args);
   if (command == "dump") return RunDumpCommand(args);
   if (command == "catalog") return RunCatalogCommand(args);
+  if (command == "search") return RunSearchCommand(args);
   if (command == "doctypes") return RunDoctypesCommand(args);
   if (command == "register") return RunRegisterCommand(args, true);
   if (command == "unregister") return RunRegisterCommand(args, false);
