@@ -18,6 +18,7 @@ const char kUsage[] =
     "  unregister  run a module's DllUnregisterServer\n"
     "  index       filter a catalog's folders into its search index\n"
     "  catalog     list, add and remove the indexer's catalogs\n"
+    "  search      find files in a catalog's index by words and properties\n"
     "  doctypes    choose per extension the filter, converter and thumbnailer\n"
     "  reg         read and write the machine's registry (export, import, query)\n"
     "  help        this text; 'zytfilt COMMAND --help' for a command's\n"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
   if (command == "index") return RunIndexCommand(args);
   if (command == "index-worker") return RunIndexWorker(args);
   if (command == "catalog") return RunCatalogCommand(args);
+  if (command == "search") return RunSearchCommand(args);
   if (command == "doctypes") return RunDoctypesCommand(args);
   if (command == "register") return RunRegisterCommand(args, true);
   if (command == "unregister") return RunRegisterCommand(args, false);
