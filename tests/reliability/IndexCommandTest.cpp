@@ -133,6 +133,38 @@ TEST_F(IndexCommandTest, EveryKindIsIndexedAndASecondRunFollowsTheChanges) {
   EXPECT_EQ(Field(Status(), "files"), 7);
 }
 
+TEST_F(IndexCommandTest, OnlyRegularFilesBelowTheFolderAreFilteredAndBadArgumentsSayWhy) {
+  // Links that lead out of the folder and a FIFO (opened, it would block a
+  // worker until the time-out) are passed over.
+  ASSERT_EQ(mkdir(PathIn("outside").c_str(), 0700), 0);
+  WriteBytes(PathIn("outside/secret.txt"), "forbidden\n");
+  ASSERT_EQ(symlink(PathIn("outside/secret.txt").c_str(), Doc("link.txt").c_str()), 0);
+  ASSERT_EQ(symlink(PathIn("outside").c_str(), Doc("linked folder").c_str()), 0);
+  ASSERT_EQ(mkfifo(Doc("pipe.txt").c_str(), 0600), 0);
+  WriteBytes(Doc("real.txt"), "genuine\n");
+  std::string run = Index({m_docs});
+  EXPECT_EQ(Field(run, "indexed"), 1) << run;
+  EXPECT_EQ(Field(run, "failed"), 0) << run;
+  EXPECT_TRUE(Found("forbidden").empty());
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string line;
+  } kCases[] = {
+      {{"index", PathIn("missing")}, 1, "zytfilt index: " + PathIn("missing") + ": No such file or directory"},
+      {{"index", Doc("real.txt")}, 1, "zytfilt index: " + Doc("real.txt") + ": not a folder"},
+      {{"index", "--catalog", "Nowhere"}, 1, "zytfilt index: no catalog named 'Nowhere'"},
+      {{"index", "--jobs", "0"}, 2, "zytfilt index: --jobs needs a number from 1 to 256"},
+  };
+  for (const auto& c : kCases) {
+    ProcessResult r = Zytfilt(c.args);
+    EXPECT_EQ(r.status, c.status) << c.line;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.err.rfind(c.line, 0), 0u) << r.err;
+  }
+}
+
 TEST_F(IndexCommandTest, AFilterThatHangsOrCrashesCostsItsFileOnlyAndIsNotRetried) {
   ASSERT_NO_FATAL_FAILURE(Ok({"register", ZYT_INDEX_TEST_FILTERS}));
   Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Limits]\r\n\"IndexFileSeconds\"=dword:00000002\r\n");

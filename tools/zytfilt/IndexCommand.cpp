@@ -285,6 +285,11 @@ class WorkerPool {
     w.document = Document{job.path, job.key, {}, {}};
     w.bytes = 0;
     w.deadline = Clock::now() + m_perFile;
+    if (Proto::WriteFrame(w.request, Proto::kPath, job.path)) return;
+    // A worker that died idle is not the file's fault: a fresh one gets it.
+    Stop(w, true);
+    Start(w);
+    w.busy = true;
     if (!Proto::WriteFrame(w.request, Proto::kPath, job.path)) Lose(w, "crash", done);
   }
 
@@ -342,6 +347,9 @@ class WorkerPool {
       throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     }
     if (pid == 0) {
+      // Its own process group: a Ctrl-C at the terminal stops the parent,
+      // which ends its workers, rather than failing the files they are on.
+      setpgid(0, 0);
       int in = fcntl(request[0], F_DUPFD, 10), out = fcntl(result[1], F_DUPFD, 10);
       int null = open("/dev/null", O_RDWR);
       if (in < 0 || out < 0 || null < 0 || dup2(in, Proto::kRequestFd) < 0 || dup2(out, Proto::kResultFd) < 0 ||
@@ -364,14 +372,20 @@ class WorkerPool {
   // when it must go now. Reaped either way, its temporary folder removed.
   void Stop(Worker& w, bool kill) {
     if (w.pid > 0) {
-      if (kill) ::kill(w.pid, SIGKILL);
+      // A worker in the middle of a file does not get to finish it.
+      if (kill || w.busy) ::kill(w.pid, SIGKILL);
       close(w.request);
+      // An idle worker leaves at the end of its pipe; one that does not
+      // within a while (a module's thread holding its exit) is killed.
       int status = 0;
-      if (!kill) {
-        // A worker in the middle of a file does not get to finish it.
-        if (w.busy) ::kill(w.pid, SIGKILL);
-      }
-      while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+      for (int waited = 0; waitpid(w.pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == 200) ::kill(w.pid, SIGKILL);
+        if (waited >= 200) {
+          while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+          }
+          break;
+        }
+        usleep(10000);
       }
       close(w.result);
     }
