@@ -31,7 +31,8 @@ constexpr char kFormat[] = "zytindex 1";
 // its rowid the files row's id. It keeps its own copy of the content, which
 // snippet() needs. Properties the filters give that have no column of their
 // own go to "other" when they are text; numbers, dates and flags are dropped
-// there, as nobody searches for a message size by a word.
+// there, as nobody searches for a message size by a word. The prefix indexes
+// (a fifth more space) keep "ri*" and "riv*" as fast as a word.
 constexpr char kSchema[] = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE files(
@@ -44,7 +45,7 @@ CREATE TABLE files(
   hresult INTEGER,
   title TEXT);
 CREATE VIRTUAL TABLE docs USING fts5(text, title, author, genre, subject, "from", "to", contenttype, keywords, other,
-  tokenize = 'unicode61 remove_diacritics 2');
+  tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');
 CREATE TABLE runs(
   id INTEGER PRIMARY KEY,
   started_at INTEGER NOT NULL,
