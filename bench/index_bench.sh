@@ -60,9 +60,15 @@ loglevel = 1
 logfilename = $RECOLL_CONFDIR/log.txt
 EOF
 
+# seconds COMMAND...: "WALL CPU" seconds of a command (CPU: user and system
+# time of it and of every process it waited for, its workers too); its output
+# in $dir/out.
+seconds() {
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >"$dir/out" 2>"$dir/err"; } 2>&1 | awk '{ printf "%s %.2f", $1, $2 + $3 }'
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "index_bench: $* failed: $(tail -n 3 "$dir/err")" >&2; return 1; }
+}
 TIMEFORMAT=%R
-# seconds COMMAND...: the wall time of a command, its output in $dir/out.
-seconds() { { time "$@" >"$dir/out" 2>"$dir/err"; } 2>&1 || { echo "index_bench: $* failed: $(tail -n 3 "$dir/err")" >&2; return 1; }; }
 t_one=$(seconds "$bin/zytfilt" index --catalog One --jobs 1 --json)
 one_json=$(cat "$dir/out")
 t_many=$(seconds "$bin/zytfilt" index --catalog Many --jobs "$jobs" --json)
@@ -73,12 +79,15 @@ recoll_status() { sed -nE "s/^$1 = ([0-9]+)/\1/p" "$RECOLL_CONFDIR/idxstatus.txt
 
 rate() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.1f", (t > 0) ? n / t : 0 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else printf "?" }'; }
-fps_recoll=$(rate "$files" "$t_recoll")
+fps_recoll=$(rate "$files" "${t_recoll% *}") cps_recoll=$(rate "$files" "${t_recoll#* }")
 echo "$line"
-printf '%-28s %8s %9s %7s %10s %8s %7s\n' indexer seconds files/s MB/s "vs Recoll" indexed failed
+printf '%-26s %8s %9s %7s %10s   %8s %12s %10s %8s %7s\n' indexer seconds files/s MB/s "vs Recoll" "CPU s" "files/CPU s" "vs Recoll" \
+  indexed failed
 row() {
-  local fps; fps=$(rate "$files" "$2")
-  printf '%-28s %8.2f %9s %7s %10s %8s %7s\n' "$1" "$2" "$fps" "$(rate "$mb" "$2")" "$(ratio "$fps" "$fps_recoll")" "$3" "$4"
+  local wall=${2% *} cpu=${2#* } fps cps
+  fps=$(rate "$files" "$wall") cps=$(rate "$files" "$cpu")
+  printf '%-26s %8.2f %9s %7s %10s   %8.2f %12s %10s %8s %7s\n' "$1" "$wall" "$fps" "$(rate "$mb" "$wall")" \
+    "$(ratio "$fps" "$fps_recoll")" "$cpu" "$cps" "$(ratio "$cps" "$cps_recoll")" "$3" "$4"
 }
 row "zytfilt index --jobs 1" "$t_one" "$(field "$one_json" indexed)" "$(field "$one_json" failed)"
 row "zytfilt index --jobs $jobs" "$t_many" "$(field "$many_json" indexed)" "$(field "$many_json" failed)"
@@ -139,7 +148,7 @@ for q in "${queries[@]}"; do
   worst_cpu=$(awk -v a="$cpu" -v b="$worst_cpu" 'BEGIN { print (a > b) ? a : b }')
   i=$((i + 1))
 done
-fps_many=$(rate "$files" "$t_many")
+fps_many=$(rate "$files" "${t_many% *}")
 echo
 printf 'goal: files/s at least 5x Recoll: %s (%s with %d workers)\n' \
   "$(awk -v a="$fps_many" -v b="$fps_recoll" 'BEGIN { print (b > 0 && a >= 5 * b) ? "met" : "not met" }')" \
