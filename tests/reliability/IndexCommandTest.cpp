@@ -47,7 +47,7 @@ class IndexCommandTest : public ZytfiltMachineTest {
   // The paths zytfilt search finds for query.
   std::set<std::string> Found(const std::string& query) {
     ProcessResult r = Zytfilt({"search", "--json", "--limit", "1000", query});
-    EXPECT_EQ(r.status, 0) << query << ": " << r.err;
+    EXPECT_TRUE(r.status == 0 || (r.status == 1 && r.out.empty())) << query << ": " << r.err;
     std::set<std::string> paths;
     std::regex path("\"path\":\"([^\"]*)\"");
     for (std::sregex_iterator m(r.out.begin(), r.out.end(), path), end; m != end; ++m) paths.insert((*m)[1]);
@@ -86,6 +86,10 @@ long long Field(const std::string& json, const std::string& name) {
 }
 
 TEST_F(IndexCommandTest, EveryKindIsIndexedAndASecondRunFollowsTheChanges) {
+  // A configured machine: the catalog proxy in front of every filter, .odt to
+  // the XML proxy; only the catalog that FOLDER... makes.
+  ASSERT_NO_FATAL_FAILURE(Ok({"setup", "--product"}));
+  ASSERT_NO_FATAL_FAILURE(Ok({"catalog", "remove", "Orrery Local"}));
   const std::string samples = ZYT_SAMPLES;
   std::filesystem::copy_file(samples + "/sample.mp3", Doc("song.mp3"));
   std::filesystem::copy_file(samples + "/sample.ogg", Doc("tune.ogg"));
@@ -109,8 +113,9 @@ TEST_F(IndexCommandTest, EveryKindIsIndexedAndASecondRunFollowsTheChanges) {
   const struct {
     const char* word;
     const char* file;
-  } kWords[] = {{"river", "song.mp3"},         {"lighthouse", "letter.eml"}, {"astrolabe", "catalogue.xml"},
-                {"sextant", "bundle.zip"},     {"harvest", "report.odt"},    {"barometer", "plain.txt"}};
+  } kWords[] = {{"stone", "song.mp3"},     {"garden", "tune.ogg"},      {"lighthouse", "letter.eml"},
+                {"astrolabe", "catalogue.xml"}, {"sextant", "bundle.zip"}, {"harvest", "report.odt"},
+                {"barometer", "plain.txt"}};
   for (const auto& w : kWords) EXPECT_EQ(Found(w.word), std::set<std::string>{Doc(w.file)}) << w.word;
 
   WriteBytes(Doc("plain.txt"), "the pelican replaced what was here before\n");
@@ -159,9 +164,10 @@ TEST_F(IndexCommandTest, AFilterThatHangsOrCrashesCostsItsFileOnlyAndIsNotRetrie
 TEST_F(IndexCommandTest, AKilledRunLosesOnlyWhatItHadNotCommittedAndTheNextCompletesIt) {
   ASSERT_NO_FATAL_FAILURE(Ok({"register", ZYT_INDEX_TEST_FILTERS}));
   // The hanging file holds the run open (its worker waits out the default
-  // 60 s) while the other worker indexes the text files.
+  // 60 s) while the other worker indexes the text files: more than one
+  // transaction's worth, so the kill usually finds some not yet committed.
   WriteBytes(Doc("0.idxhang"), "x");
-  constexpr int kFiles = 40;
+  constexpr int kFiles = 250;
   for (int i = 0; i < kFiles; ++i) WriteBytes(Doc("n" + std::to_string(i) + ".txt"), "cormorant " + std::to_string(i) + "\n");
   {
     ChildProcess indexer({ZYT_ZYTFILT, "index", "--jobs", "2", m_docs}, m_machine);

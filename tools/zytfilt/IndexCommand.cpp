@@ -31,6 +31,7 @@
 #include "platform/indexer/Catalogs.h"
 #include "platform/indexer/FilterWalk.h"
 #include "platform/win32/Limits.h"
+#include "platform/win32/PathMap.h"
 #include "platform/win32/Strings.h"
 #include "tools/zytfilt/Commands.h"
 #include "tools/zytfilt/FileWalk.h"
@@ -91,6 +92,15 @@ bool ParseCount(const std::string& text, unsigned long& value) {
 }
 
 std::string Utf8(const std::u16string& s) { return ZYT::WideToUtf8(s); }
+
+// A catalog's folder as this machine names it (a Windows-style name mapped).
+std::string ScopePath(const std::u16string& scope) {
+  std::string path;
+  DWORD error = 0;
+  if (!ZYT::MapToPosixPath(scope, path, error)) path = ZYT::WideToUtf8(scope);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
 
 std::string Json(const std::string& utf8) { return ZYT::JsonString(ZYT::Utf8ToWide(utf8)); }
 
@@ -193,6 +203,34 @@ int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
   return type == FTW_DP ? rmdir(path) : unlink(path);
 }
 
+// The temporary folders of workers whose zytfilt index was killed: named
+// after that process, ours, and that process gone.
+void RemoveStaleFolders(const std::string& tmpRoot) {
+  DIR* dir = opendir(tmpRoot.c_str());
+  if (!dir) return;
+  std::vector<std::string> stale;
+  while (dirent* entry = readdir(dir)) {
+    unsigned long pid = 0;
+    int used = 0;
+    if (std::sscanf(entry->d_name, "zytfilt-index-%lu-%*6[A-Za-z0-9]%n", &pid, &used) != 1 ||
+        entry->d_name[used] != '\0' || pid == 0 || pid > INT_MAX)
+      continue;
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != getuid())
+      continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    stale.push_back(tmpRoot + "/" + entry->d_name);
+  }
+  closedir(dir);
+  for (const std::string& folder : stale) nftw(folder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempRoot() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp == '/' ? tmp : "/tmp";
+}
+
 // A zytfilt index-worker child: requests on its fd 3, results from its fd 4,
 // its own temporary folder (a killed filter's files go with it).
 struct Worker {
@@ -221,9 +259,7 @@ class WorkerPool {
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) throw std::runtime_error(std::string("cannot find this program: ") + std::strerror(errno));
     m_self.assign(self, static_cast<size_t>(n));
-    const char* tmp = std::getenv("TMPDIR");
-    m_tmpRoot = tmp && *tmp == '/' ? tmp : "/tmp";
-    RemoveStaleFolders();
+    m_tmpRoot = TempRoot();
     for (Worker& w : m_workers) Start(w);
   }
   ~WorkerPool() {
@@ -275,29 +311,6 @@ class WorkerPool {
   }
 
  private:
-  // The temporary folders of workers whose zytfilt index was killed: named
-  // after that process, ours, and that process gone.
-  void RemoveStaleFolders() {
-    DIR* dir = opendir(m_tmpRoot.c_str());
-    if (!dir) return;
-    std::vector<std::string> stale;
-    while (dirent* entry = readdir(dir)) {
-      unsigned long pid = 0;
-      int used = 0;
-      if (std::sscanf(entry->d_name, "zytfilt-index-%lu-%*6[A-Za-z0-9]%n", &pid, &used) != 1 ||
-          entry->d_name[used] != '\0' || pid == 0 || pid > INT_MAX)
-        continue;
-      struct stat st;
-      if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
-          st.st_uid != getuid())
-        continue;
-      if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-      stale.push_back(m_tmpRoot + "/" + entry->d_name);
-    }
-    closedir(dir);
-    for (const std::string& folder : stale) nftw(folder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-
   void Start(Worker& w) {
     char tmpl[PATH_MAX];
     int len = std::snprintf(tmpl, sizeof tmpl, "%s/zytfilt-index-%d-XXXXXX", m_tmpRoot.c_str(), getpid());
@@ -625,7 +638,7 @@ int ChooseCatalog(const Options& options, ZYT::CatalogInfo& catalog, std::vector
   if (!catalog.machine.empty() && catalog.machine != u"." && catalog.machine != u"localhost")
     return Fail("catalog " + name + " is served by the machine " + Utf8(catalog.machine) + "; index it there");
   if (options.folders.empty()) {
-    for (const std::u16string& scope : catalog.scopes) roots.push_back(Utf8(scope));
+    for (const std::u16string& scope : catalog.scopes) roots.push_back(ScopePath(scope));
     if (roots.empty()) return Fail("catalog " + name + " has no folders; give some: zytfilt index FOLDER...");
     return 0;
   }
@@ -636,9 +649,9 @@ int ChooseCatalog(const Options& options, ZYT::CatalogInfo& catalog, std::vector
     if (!realpath(folder.c_str(), real)) return Fail(folder + ": " + std::strerror(errno));
     if (stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) return Fail(folder + ": not a folder");
     roots.push_back(real);
-    std::u16string scope = ZYT::Utf8ToWide(real);
-    if (std::find(catalog.scopes.begin(), catalog.scopes.end(), scope) == catalog.scopes.end()) {
-      catalog.scopes.push_back(scope);
+    if (std::none_of(catalog.scopes.begin(), catalog.scopes.end(),
+                     [&](const std::u16string& s) { return ScopePath(s) == real; })) {
+      catalog.scopes.push_back(ZYT::PosixNameToWide(real));
       added = true;
     }
   }
@@ -674,9 +687,11 @@ int Index(const Options& options) {
       incomplete = true;
     }
   }
-  for (const std::string& folder : walker.unreadable)
+  for (const std::string& folder : walker.unreadable) {
     std::fprintf(stderr, "zytfilt index: %s: cannot read this folder; its files are left as they were\n",
                  folder.c_str());
+    incomplete = true;
+  }
 
   std::unordered_map<std::string, FileKey> known = store.Known();
   // Scopes can overlap: each file once.
@@ -698,12 +713,12 @@ int Index(const Options& options) {
   // A recorded file not seen is dropped when the walk covered where it was:
   // below a walked root and not below a folder that could not be read; or
   // (a run over the whole catalog) below none of the catalog's folders.
-  std::vector<std::string> gone;
+  std::vector<std::string> gone, scopes;
+  for (const std::u16string& scope : catalog.scopes) scopes.push_back(ScopePath(scope));
   for (const auto& [path, key] : known) {
     if (present.count(path)) continue;
     bool covered = std::any_of(walked.begin(), walked.end(), [&](const std::string& r) { return Under(path, r); });
-    bool inScope = std::any_of(catalog.scopes.begin(), catalog.scopes.end(),
-                               [&](const std::u16string& s) { return Under(path, Utf8(s)); });
+    bool inScope = std::any_of(scopes.begin(), scopes.end(), [&](const std::string& s) { return Under(path, s); });
     bool unread = std::any_of(walker.unreadable.begin(), walker.unreadable.end(),
                               [&](const std::string& u) { return Under(path, u); });
     if ((covered && !unread) || (options.folders.empty() && !inScope)) gone.push_back(path);
@@ -718,6 +733,7 @@ int Index(const Options& options) {
   jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(work.size(), 1)));
   unsigned seconds = options.fileSeconds ? options.fileSeconds : std::max<DWORD>(ZYT::GetLimit(u"IndexFileSeconds", 60), 1);
 
+  RemoveStaleFolders(TempRoot());
   Progress progress;
   std::string current;
   if (!work.empty()) {
