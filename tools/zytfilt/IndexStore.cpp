@@ -31,7 +31,8 @@ constexpr char kFormat[] = "zytindex 1";
 // its rowid the files row's id. It keeps its own copy of the content, which
 // snippet() needs. Properties the filters give that have no column of their
 // own go to "other" when they are text; numbers, dates and flags are dropped
-// there, as nobody searches for a message size by a word.
+// there, as nobody searches for a message size by a word. The prefix indexes
+// (a fifth more space) keep "ri*" and "riv*" as fast as a word.
 constexpr char kSchema[] = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE files(
@@ -44,7 +45,7 @@ CREATE TABLE files(
   hresult INTEGER,
   title TEXT);
 CREATE VIRTUAL TABLE docs USING fts5(text, title, author, genre, subject, "from", "to", contenttype, keywords, other,
-  tokenize = 'unicode61 remove_diacritics 2');
+  tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');
 CREATE TABLE runs(
   id INTEGER PRIMARY KEY,
   started_at INTEGER NOT NULL,
@@ -230,6 +231,7 @@ bool MakeFolders(const std::string& path) {
 class Statement {
  public:
   Statement() = default;
+  explicit Statement(const char* sql) : sql_(sql) {}
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -238,9 +240,11 @@ class Statement {
     stmt_ = nullptr;
     return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
   }
+  int Prepare(sqlite3* db) { return Prepare(db, sql_); }
   sqlite3_stmt* get() const { return stmt_; }
 
  private:
+  const char* sql_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -280,9 +284,25 @@ class Use {
 struct Store::Impl {
   std::string path;
   sqlite3* db = nullptr;
-  Statement findFile, insertFile, updateFile, deleteFile, insertDoc, deleteDoc, known, insertRun;
+  // Prepared on first use: a search needs none of them.
+  Statement findFile{"SELECT id FROM files WHERE path=?"};
+  Statement insertFile{"INSERT INTO files(path,size,ctime_ns,status,step,hresult,title) VALUES(?,?,?,?,?,?,?)"};
+  Statement updateFile{
+      "UPDATE files SET path=?1,size=?2,ctime_ns=?3,status=?4,step=?5,hresult=?6,title=?7 WHERE id=?8"};
+  Statement deleteFile{"DELETE FROM files WHERE id=?"};
+  Statement insertDoc{
+      "INSERT INTO docs(rowid,text,title,author,genre,subject,\"from\",\"to\",contenttype,keywords,other) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?)"};
+  Statement deleteDoc{"DELETE FROM docs WHERE rowid=?"};
+  Statement known{"SELECT path,size,ctime_ns FROM files"};
+  Statement insertRun{"INSERT INTO runs(started_at,seconds,indexed,unchanged,removed,failed) VALUES(?,?,?,?,?,?)"};
 
   ~Impl() { sqlite3_close_v2(db); }
+
+  Statement& Ready(Statement& statement) {
+    if (!statement.get() && statement.Prepare(db) != SQLITE_OK) Fail("is not an index database of this format");
+    return statement;
+  }
 
   [[noreturn]] void Fail(const std::string& what) const {
     bool sqliteError = db && sqlite3_errcode(db) != SQLITE_OK;
@@ -309,7 +329,7 @@ struct Store::Impl {
 
   // The files row of path, or 0.
   int64_t FileId(const std::string& file) {
-    Use q(findFile);
+    Use q(Ready(findFile));
     int rc = q.Bind(1, file).Step();
     if (rc == SQLITE_ROW) return q.Int(0);
     Check(rc, "cannot read");
@@ -322,10 +342,10 @@ struct Store::Impl {
                     const std::string* title) {
     int64_t id = FileId(file);
     if (id) {
-      Use d(deleteDoc);
+      Use d(Ready(deleteDoc));
       Check(d.Bind(1, id).Step(), "cannot write");
     }
-    Use q(id ? updateFile : insertFile);
+    Use q(Ready(id ? updateFile : insertFile));
     q.Bind(1, file).Bind(2, key.size).Bind(3, key.ctimeNs).Bind(4, std::string_view(status));
     if (failure) {
       q.Bind(5, failure->step).Bind(6, static_cast<int64_t>(static_cast<uint32_t>(failure->hr)));
@@ -345,6 +365,7 @@ struct Store::Impl {
 Store::Store(const std::string& databasePath, bool create) : impl_(std::make_unique<Impl>()) {
   Impl& s = *impl_;
   s.path = databasePath;
+  if (databasePath.empty()) throw StoreError("the catalog has no location for its index database");
   struct stat st;
   if (stat(databasePath.c_str(), &st) == 0) {
     // A FIFO or device would block SQLite or feed it endless bytes.
@@ -420,8 +441,9 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
     s.Fail(format == "?" ? "is not an index database (it holds other tables)"
                          : "is an index of another format ('" + format + "')");
   }
-  if (sqlite3_db_readonly(s.db, "main") != 1) {
-    // Switching to WAL needs the file to itself: another process opening it
+  if (create && sqlite3_db_readonly(s.db, "main") != 1) {
+    // The writer keeps the database in WAL mode (which stays with the file),
+    // so that readers go on while it writes. Switching to WAL needs the file to itself: another process opening it
     // at the same moment holds it briefly, which the busy handler does not cover.
     for (int attempt = 0;; ++attempt) {
       Statement q;
@@ -442,23 +464,6 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
     }
     s.Exec("PRAGMA synchronous=NORMAL", "cannot be opened");
   }
-  const std::pair<Statement*, const char*> statements[] = {
-      {&s.findFile, "SELECT id FROM files WHERE path=?"},
-      {&s.insertFile, "INSERT INTO files(path,size,ctime_ns,status,step,hresult,title) VALUES(?,?,?,?,?,?,?)"},
-      {&s.updateFile, "UPDATE files SET path=?1,size=?2,ctime_ns=?3,status=?4,step=?5,hresult=?6,title=?7 WHERE id=?8"},
-      {&s.deleteFile, "DELETE FROM files WHERE id=?"},
-      {&s.insertDoc,
-       "INSERT INTO docs(rowid,text,title,author,genre,subject,\"from\",\"to\",contenttype,keywords,other) "
-       "VALUES(?,?,?,?,?,?,?,?,?,?,?)"},
-      {&s.deleteDoc, "DELETE FROM docs WHERE rowid=?"},
-      {&s.known, "SELECT path,size,ctime_ns FROM files"},
-      {&s.insertRun, "INSERT INTO runs(started_at,seconds,indexed,unchanged,removed,failed) VALUES(?,?,?,?,?,?)"},
-  };
-  for (const auto& [statement, sql] : statements) {
-    rc = statement->Prepare(s.db, sql);
-    if (badDatabase(rc)) s.Fail("is not an index database");
-    if (rc != SQLITE_OK) s.Fail("is not an index database of this format");
-  }
 }
 
 Store::~Store() = default;
@@ -468,7 +473,7 @@ const std::string& Store::DatabasePath() const { return impl_->path; }
 std::unordered_map<std::string, FileKey> Store::Known() {
   Impl& s = *impl_;
   std::unordered_map<std::string, FileKey> known;
-  Use q(s.known);
+  Use q(s.Ready(s.known));
   int rc;
   while ((rc = q.Step()) == SQLITE_ROW) known[q.Text(0)] = FileKey{q.Int(1), q.Int(2)};
   s.Check(rc, "cannot read");
@@ -504,7 +509,7 @@ void Store::Put(const Document& document) {
   std::string title = titles.substr(0, titles.find('\n'));
   s.Atomically([&] {
     int64_t id = s.WriteFile(document.path, document.key, "ok", nullptr, &title);
-    Use q(s.insertDoc);
+    Use q(s.Ready(s.insertDoc));
     q.Bind(1, id);
     for (size_t i = 0; i < kColumnCount; ++i) q.Bind(static_cast<int>(i) + 2, columns[i]);
     s.Check(q.Step(), "cannot write");
@@ -521,16 +526,16 @@ void Store::Remove(const std::string& path) {
   s.Atomically([&] {
     int64_t id = s.FileId(path);
     if (!id) return;
-    Use d(s.deleteDoc);
+    Use d(s.Ready(s.deleteDoc));
     s.Check(d.Bind(1, id).Step(), "cannot write");
-    Use f(s.deleteFile);
+    Use f(s.Ready(s.deleteFile));
     s.Check(f.Bind(1, id).Step(), "cannot write");
   });
 }
 
 void Store::RecordRun(const RunSummary& run) {
   Impl& s = *impl_;
-  Use q(s.insertRun);
+  Use q(s.Ready(s.insertRun));
   q.Bind(1, run.startedAt).Bind(2, run.seconds).Bind(3, run.indexed).Bind(4, run.unchanged).Bind(5, run.removed);
   q.Bind(6, run.failed);
   s.Check(q.Step(), "cannot write");
@@ -600,6 +605,7 @@ std::vector<Hit> Store::Search(const std::string& query, size_t limit) {
 std::string DatabasePath(const CatalogInfo& catalog) {
   std::string folder;
   DWORD error = ERROR_SUCCESS;
+  if (catalog.location.empty()) return std::string();
   if (!ZYT::MapToPosixPath(catalog.location, folder, error)) folder = ZYT::WideToUtf8(catalog.location);
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder + "/zytindex.db";

@@ -119,7 +119,8 @@ class Store {
   std::unique_ptr<Impl> impl_;
 };
 
-// The database of a catalog: a file in the catalog's location.
+// The database of a catalog: a file in the catalog's location ("zytindex.db");
+// empty when the catalog has no location.
 std::string DatabasePath(const CatalogInfo& catalog);
 
 // The catalog that FOLDER... arguments and a search without --catalog use:

@@ -117,6 +117,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
   }
   const std::string name = ZYT::WideToUtf8(catalog.name);
   const std::string database = ZYT::Index::DatabasePath(catalog);
+  if (database.empty()) return Fail(1, "the catalog " + name + " has no location for its index");
   struct stat st;
   if (stat(database.c_str(), &st) != 0 && errno == ENOENT)
     return Fail(1, "the catalog " + name + " has no index yet (" + database + "): run 'zytfilt index" +
