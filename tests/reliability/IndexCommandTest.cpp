@@ -165,6 +165,15 @@ TEST_F(IndexCommandTest, OnlyRegularFilesBelowTheFolderAreFilteredAndBadArgument
   }
 }
 
+TEST_F(IndexCommandTest, TextBeyondTheLimitIsLeftOut) {
+  Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Limits]\r\n\"MaxIndexTextBytes\"=dword:00001000\r\n");
+  WriteBytes(Doc("long.txt"), "beginning " + std::string(8192, 'x') + " ending\n");
+  std::string run = Index({m_docs});
+  EXPECT_EQ(Field(run, "indexed"), 1) << run;
+  EXPECT_EQ(Found("beginning"), std::set<std::string>{Doc("long.txt")});
+  EXPECT_TRUE(Found("ending").empty());
+}
+
 TEST_F(IndexCommandTest, AFilterThatHangsOrCrashesCostsItsFileOnlyAndIsNotRetried) {
   ASSERT_NO_FATAL_FAILURE(Ok({"register", ZYT_INDEX_TEST_FILTERS}));
   Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Limits]\r\n\"IndexFileSeconds\"=dword:00000002\r\n");
