@@ -443,8 +443,9 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
   }
   if (create && sqlite3_db_readonly(s.db, "main") != 1) {
     // The writer keeps the database in WAL mode (which stays with the file),
-    // so that readers go on while it writes. Switching to WAL needs the file to itself: another process opening it
-    // at the same moment holds it briefly, which the busy handler does not cover.
+    // so that readers go on while it writes. Switching to WAL needs the file
+    // to itself: another process opening it at the same moment holds it
+    // briefly, which the busy handler does not cover.
     for (int attempt = 0;; ++attempt) {
       Statement q;
       rc = q.Prepare(s.db, "PRAGMA journal_mode=WAL");
