@@ -83,6 +83,8 @@ std::string Collapse(const std::string& text) {
     if (space && o > begin && o[-1] != '\n') *o++ = ' ';
     space = false;
     *o++ = c;
+    // The rest of the word, with none of the checks above.
+    while (p < end && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') *o++ = *p++;
   }
   out.resize(static_cast<size_t>(o - begin));
   return out;
