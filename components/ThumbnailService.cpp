@@ -101,7 +101,11 @@ std::string IdText(sqlite3_stmt* statement) {
 
 // The database file and its write-ahead log as stat sees them: every commit,
 // by this process or another, appends to the log or (at a checkpoint)
-// rewrites the database, and so changes one of them.
+// rewrites the database, and so changes one of them. The one commit it can
+// miss is one that restarts the log at its start, ends at the same size and
+// falls in the same clock tick of the file system's times as the change
+// before it; ids are only added, so what that costs is a forced flag or a
+// deleted row seen one change late.
 struct StoreStamp {
   struct File {
     bool exists = false;

@@ -1,5 +1,6 @@
 #include "platform/win32/DirectoryPresence.h"
 
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -29,6 +30,10 @@ constexpr size_t kMaxPaths = 32;
 
 enum State : int { kLook = -1, kAbsent = 0, kPresent = 1, kStatEachTime = 2 };
 
+// A child made by fork shares the descriptor, and each process would take
+// events the other needs: the child looks with stat.
+std::atomic<bool> g_forked{false};
+
 }  // namespace
 
 struct CDirectoryPresence::Impl {
@@ -49,7 +54,9 @@ namespace {
 
 class Watcher {
  public:
-  Watcher() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+  Watcher() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    pthread_atfork(nullptr, nullptr, [] { g_forked.store(true); });
+  }
 
   CDirectoryPresence::Impl* Find(const std::string& path) {
     size_t count = m_count.load(std::memory_order_acquire);
@@ -67,7 +74,7 @@ class Watcher {
   }
 
   bool Exists(CDirectoryPresence::Impl& entry) {
-    if (entry.unwatchable.load()) return StatIsDirectory(entry.path);
+    if (entry.unwatchable.load() || g_forked.load()) return StatIsDirectory(entry.path);
     int queued = 1;
     // Nothing queued and nobody taking events off the queue: the kept answer
     // is still what stat would say.
