@@ -208,6 +208,9 @@ void COrreryCISProxyFilter::FinalRelease() noexcept {
   ZYT::ComBoundary("FinalRelease", &m_log, [&] {
     m_log.Log(u"proxy filter final release\n");
     m_stopWatch.Finish();
+    CSimpleLogger performance(u"indexer-performance.csv", false, false, m_debugFolder);
+    // The line is made only when the debug folder is there to take it.
+    if (!performance.Logging()) return S_OK;
     std::time_t now = std::time(nullptr);
     struct tm local;
     localtime_r(&now, &local);
@@ -215,7 +218,6 @@ void COrreryCISProxyFilter::FinalRelease() noexcept {
     std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
     ZYT::CLogStream line;
     line << stamp << "," << m_filePath << "," << m_contentType << "," << m_stopWatch.TotalElapsed() << "\n";
-    CSimpleLogger performance(u"indexer-performance.csv", false, false, m_debugFolder);
     performance.Write(line);
     return S_OK;
   });
@@ -281,9 +283,11 @@ HRESULT COrreryCISProxyFilter::Load(LPCOLESTR pszFileName, DWORD dwMode) {
         "Load", nullptr, [&] { return CreateNativeFilter(ZYT::PersistentHandlerOfExtension(extension)); });
     if (FAILED(found)) ZYT::ComBoundary("Load", &m_log, [&] { return CreateNativeFilter(kNullHandler); });
     HRESULT hr = m_spIFilter && m_spPersist ? m_spPersist->Load(pszFileName, dwMode) : E_INVALIDARG;
-    ZYT::CLogStream s;
-    s << "IPersistFile::Load ends with result: " << ZYT::Hex(hr) << "\n";
-    m_log.Write(s);
+    if (m_log.Logging()) {
+      ZYT::CLogStream s;
+      s << "IPersistFile::Load ends with result: " << ZYT::Hex(hr) << "\n";
+      m_log.Write(s);
+    }
     return hr;
   });
 }

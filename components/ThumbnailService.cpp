@@ -1,14 +1,19 @@
 #include "components/ThumbnailService.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
+#include <utility>
 
 #include "platform/com/ComVariant.h"
 #include "platform/com/Guid.h"
+#include "platform/win32/Limits.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -89,9 +94,99 @@ Database& TheDatabase() {
   return database;
 }
 
-BSTR IdOf(sqlite3_stmt* statement) {
+std::string IdText(sqlite3_stmt* statement) {
   const char* id = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-  return ZYT::CBstr(ZYT::Utf8ToWide(id ? id : "")).Detach();
+  return id ? id : "";
+}
+
+// The database file and its write-ahead log as stat sees them: every commit,
+// by this process or another, appends to the log or (at a checkpoint)
+// rewrites the database, and so changes one of them. The one commit it can
+// miss is one that restarts the log at its start, ends at the same size and
+// falls in the same clock tick of the file system's times as the change
+// before it; ids are only added, so what that costs is a forced flag or a
+// deleted row seen one change late.
+struct StoreStamp {
+  struct File {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const File& o) const {
+      return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+             modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+             changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+  };
+  std::string path;
+  File database, log;
+  bool operator==(const StoreStamp& o) const { return path == o.path && database == o.database && log == o.log; }
+
+  static File Of(const std::string& path) {
+    File f;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return f;
+    f = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return f;
+  }
+  static StoreStamp Now(const std::string& path) { return {path, Of(path), Of(path + "-wal")}; }
+};
+
+// Ids already read, kept while the store's stamp is unchanged: the indexer
+// asks for every file it filters, and a stat of the two files costs much less
+// than a read transaction. Readers share the lock.
+class KnownIds {
+ public:
+  struct Known {
+    std::string id;
+    bool forced;
+  };
+  bool Find(const StoreStamp& now, const std::pair<std::string, std::string>& key, Known& known) {
+    {
+      std::shared_lock guard(m_lock);
+      if (m_valid && now == m_stamp) {
+        auto it = m_ids.find(key);
+        if (it == m_ids.end()) return false;
+        known = it->second;
+        return true;
+      }
+    }
+    std::unique_lock guard(m_lock);
+    if (!m_valid || !(now == m_stamp)) {
+      m_ids.clear();
+      m_stamp = now;
+      m_valid = true;
+    }
+    return false;
+  }
+  // What a read found, when the stamp is still the one it was read under:
+  // the read saw the store at least as new as that stamp.
+  void Keep(const StoreStamp& readUnder, std::pair<std::string, std::string> key, Known known) {
+    const size_t limit = ZYT::GetLimit(u"ThumbnailIdCacheEntries", 65536);
+    std::unique_lock guard(m_lock);
+    if (!m_valid || !(readUnder == m_stamp) || limit == 0) return;
+    if (m_ids.size() >= limit) m_ids.clear();
+    m_ids.insert_or_assign(std::move(key), std::move(known));
+  }
+  // This process wrote: what is kept is read again under the next stamp.
+  void Forget() {
+    std::unique_lock guard(m_lock);
+    m_ids.clear();
+    m_valid = false;
+  }
+
+ private:
+  std::shared_mutex m_lock;
+  bool m_valid = false;
+  StoreStamp m_stamp;
+  std::map<std::pair<std::string, std::string>, Known> m_ids;
+};
+
+KnownIds& TheKnownIds() {
+  static auto* ids = new KnownIds;
+  return *ids;
 }
 
 }  // namespace
@@ -104,17 +199,30 @@ HRESULT CThumbnailService::ItemId(BSTR path, BSTR catalogType, LONG forceThumbna
     // not UTF-8 keep two ids.
     std::string file = ZYT::WideToPosixName(path ? path : u""), type = ZYT::WideToUtf8(catalogType ? catalogType : u"");
     if (file.empty()) return E_INVALIDARG;
+    const std::string databasePath = DatabasePath();
+    const StoreStamp stamp = StoreStamp::Now(databasePath);
+    KnownIds& ids = TheKnownIds();
+    KnownIds::Known kept;
+    auto key = std::make_pair(file, type);
+    if (stamp.database.exists && ids.Find(stamp, key, kept) && (kept.forced || !forceThumbnail)) {
+      *itemId = ZYT::CBstr(ZYT::Utf8ToWide(kept.id)).Detach();
+      return S_OK;
+    }
     Database& database = TheDatabase();
     std::lock_guard<std::mutex> guard(database.Lock());
-    if (!database.Open(DatabasePath())) return HRESULT_FROM_WIN32(ERROR_CANTOPEN);
+    if (!database.Open(databasePath)) return HRESULT_FROM_WIN32(ERROR_CANTOPEN);
     {
       // Most files were seen before: a read answers them.
       Use known{database.select};
       sqlite3_bind_text(known.s, 1, file.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(known.s, 2, type.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(known.s) == SQLITE_ROW && (sqlite3_column_int(known.s, 1) || !forceThumbnail)) {
-        *itemId = IdOf(known.s);
-        return S_OK;
+      if (sqlite3_step(known.s) == SQLITE_ROW) {
+        KnownIds::Known found{IdText(known.s), sqlite3_column_int(known.s, 1) != 0};
+        ids.Keep(stamp, std::move(key), found);
+        if (found.forced || !forceThumbnail) {
+          *itemId = ZYT::CBstr(ZYT::Utf8ToWide(found.id)).Detach();
+          return S_OK;
+        }
       }
     }
     GUID fresh{};
@@ -125,8 +233,9 @@ HRESULT CThumbnailService::ItemId(BSTR path, BSTR catalogType, LONG forceThumbna
     sqlite3_bind_text(upsert.s, 2, type.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(upsert.s, 3, candidate.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int(upsert.s, 4, forceThumbnail ? 1 : 0);
+    ids.Forget();
     if (sqlite3_step(upsert.s) != SQLITE_ROW) return HRESULT_FROM_WIN32(ERROR_CANTWRITE);
-    *itemId = IdOf(upsert.s);
+    *itemId = ZYT::CBstr(ZYT::Utf8ToWide(IdText(upsert.s))).Detach();
     return S_OK;
   });
 }

@@ -27,7 +27,7 @@ void CSimpleLogger::SetFolder(const std::u16string& folder) {
   m_folder = folder;
   m_currentFile.clear();
   m_posixFolder.clear();
-  m_folderMapped = false;
+  m_presence.reset();
 }
 
 void CSimpleLogger::Write(ZYT::CLogStream& stream, const char* label, int line) {
@@ -57,13 +57,12 @@ void CSimpleLogger::LogWin32Failure(const std::u16string& what, const char* labe
 }
 
 bool CSimpleLogger::FolderPresent() {
-  if (!m_folderMapped) {
+  if (!m_presence) {
     if (m_folder.empty()) m_folder = ZYT::GetDebugFolder();
     m_posixFolder = m_folder.empty() ? std::string() : ZYT::ToPosixPath(m_folder.c_str());
-    m_folderMapped = true;
+    m_presence = ZYT::CDirectoryPresence::Of(m_posixFolder);
   }
-  struct stat st;
-  return !m_posixFolder.empty() && stat(m_posixFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return m_presence->Exists();
 }
 
 bool CSimpleLogger::Logging() {

@@ -3,11 +3,13 @@
 // beside the debug folder); each entry opens, appends to and closes the file.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "framework/CriticalSection.h"
 #include "framework/LogStream.h"
 #include "platform/com/ComBoundary.h"
+#include "platform/win32/DirectoryPresence.h"
 
 class CSimpleLogger : public ZYT::IErrorLog {
  public:
@@ -19,8 +21,9 @@ class CSimpleLogger : public ZYT::IErrorLog {
   // Empties the current file, so that the next entry chooses its file anew.
   void SetFolder(const std::u16string& folder);
   // Whether an entry would be written now, so that callers can skip building
-  // entries that nobody reads. The folder is looked at again for every entry
-  // (one stat), so that creating it switches logging on at the next entry.
+  // entries that nobody reads. The folder is looked at again for every entry,
+  // so that creating it switches logging on at the next entry (a process-wide
+  // watch on its parent answers while nothing there changed).
   bool Logging();
   // Writes the stream's text as one entry and empties the stream, whether or
   // not logging is on. label: a source file name; only the part after its
@@ -45,8 +48,8 @@ class CSimpleLogger : public ZYT::IErrorLog {
   std::u16string m_currentFile;
   bool m_timeStamps;
   // m_folder as a POSIX path, mapped once per folder: the mapping may read
-  // the registry's drive table, the stat per entry does not.
+  // the registry's drive table, the look per entry does not.
   std::string m_posixFolder;
-  bool m_folderMapped = false;
+  std::optional<ZYT::CDirectoryPresence> m_presence;
   ZYT::CriticalSection m_lock;
 };
