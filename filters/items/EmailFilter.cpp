@@ -4,6 +4,7 @@
 #include "framework/CoString.h"
 #include "platform/mime/MailAttachments.h"
 #include "platform/win32/FileApi.h"
+#include "platform/win32/StampedCache.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -17,6 +18,13 @@ HRESULT CEmailFilter::GetClassID(CLSID* pClassID) {
   if (!pClassID) return E_POINTER;
   *pClassID = CLSID_EmailFilter;
   return S_OK;
+}
+
+std::u16string CEmailFilter::getProxiedFilterClsid() {
+  // Up to five registry reads per message otherwise; a registration that
+  // moves the ".eml" filter changes the registry's stamp and is read anew.
+  static auto* saved = new ZYT::StampedCache<int, std::u16string>;
+  return saved->Get(0, [this] { return findSavedFilterClsid(kEmlFilterRow); });
 }
 
 void CEmailFilter::FinalRelease() noexcept {

@@ -27,7 +27,7 @@ class CEmailFilter : public ZYT::CComObjectRoot, public CAbstractProxyFilter {
   HRESULT getPropertyChunk(ULONG ordinal, STAT_CHUNK& chunk) override;
   HRESULT getPropertyValue(const STAT_CHUNK& chunk, PROPVARIANT& value) override;
   HRESULT loadDocument(IPersistFile* proxied, const std::u16string& path, DWORD mode) override;
-  std::u16string getProxiedFilterClsid() override { return findSavedFilterClsid(kEmlFilterRow); }
+  std::u16string getProxiedFilterClsid() override;
   void releaseDocument() override;
 
  private:

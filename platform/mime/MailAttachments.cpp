@@ -9,7 +9,9 @@ MailAttachments ParseMailAttachments(const std::string& bytes) {
   MailAttachments result;
   // The message ends at its first zero byte, as the MIME library reads it.
   MimeMessage message;
-  if (!message.Parse(std::string_view(bytes.c_str()), MessageLimits())) return result;
+  MimeLimits limits = MessageLimits();
+  limits.content = false;  // the parts are all that is counted and named
+  if (!message.Parse(std::string_view(bytes.c_str()), limits)) return result;
   const auto& parts = message.Parts();
   if (parts.size() < 2) return result;  // part 0 is the text; only the top level counts
   result.count = Utf8ToWide(std::to_string(parts.size() - 1));

@@ -275,10 +275,16 @@ bool MimeMessage::Parse(std::string_view bytes, const MimeLimits& limits) {
   GObjectPtr<GMimeParser> parser{g_mime_parser_new_with_stream(stream.p)};
   GObjectPtr<GMimeMessage> message{g_mime_parser_construct_message(parser.p, nullptr)};
   if (!message.p) return false;
-  subject = g_mime_message_get_subject(message.p) ? g_mime_message_get_subject(message.p) : "";
-  from = AddressList(g_mime_message_get_from(message.p));
-  to = AddressList(g_mime_message_get_to(message.p));
-  cc = AddressList(g_mime_message_get_cc(message.p));
+  subject.clear();
+  from.clear();
+  to.clear();
+  cc.clear();
+  if (limits.content) {
+    subject = g_mime_message_get_subject(message.p) ? g_mime_message_get_subject(message.p) : "";
+    from = AddressList(g_mime_message_get_from(message.p));
+    to = AddressList(g_mime_message_get_to(message.p));
+    cc = AddressList(g_mime_message_get_cc(message.p));
+  }
   GMimeObject* body = g_mime_message_get_mime_part(message.p);
   if (!body) return true;
   if (GMIME_IS_MULTIPART(body)) {
@@ -288,7 +294,7 @@ bool MimeMessage::Parse(std::string_view bytes, const MimeLimits& limits) {
   } else {
     m_parts.push_back(Describe(body));
   }
-  CollectTexts(body, texts);
+  if (limits.content) CollectTexts(body, texts);
   return true;
 }
 

@@ -71,11 +71,16 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     return ZYT::RegisterHandle(new EventObject(manualReset != FALSE, initialState != FALSE));
   }
   std::string semName = ZYT::SemaphoreNameFor(name);
-  bool existed = false;
-  sem_t* sem = sem_open(semName.c_str(), O_CREAT | O_EXCL, 0600, initialState ? 1u : 0u);
-  if (sem == SEM_FAILED && errno == EEXIST) {
-    existed = true;
-    sem = sem_open(semName.c_str(), 0);
+  // Opened first: most calls find the event made, and glibc's exclusive
+  // create builds and links a whole temporary file before it finds that out.
+  sem_t* sem = sem_open(semName.c_str(), 0);
+  bool existed = sem != SEM_FAILED;
+  if (!existed && errno == ENOENT) {
+    sem = sem_open(semName.c_str(), O_CREAT | O_EXCL, 0600, initialState ? 1u : 0u);
+    if (sem == SEM_FAILED && errno == EEXIST) {
+      existed = true;  // made by another process in between
+      sem = sem_open(semName.c_str(), 0);
+    }
   }
   if (sem == SEM_FAILED) {
     SetLastError(ZYT::Win32ErrorFromErrno(errno));

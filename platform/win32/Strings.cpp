@@ -92,6 +92,15 @@ bool Decode(UINT codePage, const char* src, size_t n, bool strict, std::u16strin
   out.clear();
   if (n == 0) return true;
   if (codePage == CP_UTF8) {
+    // Text that is all ASCII (most mail and markup) is widened as it is:
+    // ICU measures first and converts then, two passes for nothing.
+    size_t ascii = 0;
+    while (ascii < n && static_cast<unsigned char>(src[ascii]) < 0x80) ++ascii;
+    if (ascii == n) {
+      out.resize(n);
+      for (size_t i = 0; i < n; ++i) out[i] = static_cast<char16_t>(src[i]);
+      return true;
+    }
     int32_t len = 0;
     UErrorCode status = U_ZERO_ERROR;
     if (strict)
@@ -154,6 +163,14 @@ bool Encode(UINT codePage, const char16_t* src, size_t n, const char* defaultCha
   if (usedDefault) *usedDefault = false;
   if (n == 0) return true;
   if (codePage == CP_UTF8) {
+    // All ASCII: narrowed as it is, without ICU's measuring pass.
+    size_t ascii = 0;
+    while (ascii < n && src[ascii] < 0x80) ++ascii;
+    if (ascii == n) {
+      out.resize(n);
+      for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(src[i]);
+      return true;
+    }
     int32_t len = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strToUTF8WithSub(nullptr, 0, &len, src, static_cast<int32_t>(n), 0xFFFD, nullptr, &status);

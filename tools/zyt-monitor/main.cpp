@@ -8,7 +8,8 @@
 // of its instances waits for a client: a client may take the signal and never
 // come (killed, or looking in another pipe folder), and POSIX semaphores do
 // not tell the poster that a signal was taken, so it is given again at a
-// short interval as well as whenever an instance is free. The event is never
+// short interval as well as whenever an instance starts to wait and whenever
+// a client connects while other instances wait. The event is never
 // removed, only reset at a clean stop: clients that wait on it while the
 // monitor restarts are served by the next one.
 #include <pthread.h>
@@ -121,6 +122,9 @@ void ServeInstance(Server& server, HANDLE pipe) {
       kill(getpid(), SIGTERM);
       return;
     }
+    // The client that took the signal has come: the next one may go to
+    // another free instance now rather than wait for this request to end.
+    Signal(server);
     Answer(pipe, server.produce);
     DisconnectNamedPipe(pipe);
   }
