@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/file.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -49,7 +50,7 @@ using ZYT::Index::Store;
 using Clock = std::chrono::steady_clock;
 
 const char kIndexUsage[] =
-    "usage: zytfilt index [--catalog NAME] [--jobs N] [--file-seconds N] [--json] [FOLDER...]\n"
+    "usage: zytfilt index [--catalog NAME] [--jobs N] [--file-seconds N] [--json] [--] [FOLDER...]\n"
     "       zytfilt index --status [--catalog NAME] [--json]\n"
     "Filters every regular file below a catalog's folders and keeps the text and\n"
     "properties in the catalog's search index (see 'zytfilt search'). FOLDER...\n"
@@ -102,6 +103,22 @@ std::string ScopePath(const std::u16string& scope) {
 
 std::string Json(const std::string& utf8) { return ZYT::JsonString(ZYT::Utf8ToWide(utf8)); }
 
+// A path as a message shows it: a name's control characters (a newline, a
+// terminal's escape) escaped, so that every message stays one line.
+std::string Shown(const std::string& path) {
+  std::string shown;
+  for (unsigned char c : path) {
+    if (c >= 0x20 && c != 0x7F && c != '\\') {
+      shown += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
 // Whether path is root or below it.
 bool Under(const std::string& path, const std::string& root) {
   if (root == "/") return true;
@@ -142,7 +159,12 @@ class Walker {
   bool Walk(const std::string& root, std::vector<Job>& files, std::string& error) {
     int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-      error = root + ": " + std::strerror(errno);
+      int err = errno;
+      struct stat st;
+      error = Shown(root) + ": " +
+              (err == ELOOP || (lstat(root.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                   ? std::string("is a symbolic link, which is not followed; give its target")
+                   : std::strerror(err));
       return false;
     }
     WalkFolder(fd, root, files);
@@ -150,6 +172,7 @@ class Walker {
   }
 
   std::vector<std::string> unreadable;
+  std::vector<std::string> tooLong;  // files and folders whose path is too long to open
 
  private:
   // Takes fd.
@@ -166,19 +189,35 @@ class Walker {
       return;
     }
     std::vector<std::string> folders;
-    errno = 0;
-    while (dirent* entry = readdir(dir)) {
+    // A folder whose entries cannot all be seen keeps its recorded files: an
+    // unlisted file is not taken for a removed one.
+    bool whole = true;
+    for (;;) {
+      errno = 0;
+      dirent* entry = readdir(dir);
+      if (!entry) {
+        if (errno) whole = false;
+        break;
+      }
       const char* name = entry->d_name;
       if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) continue;
       std::string child = path == "/" ? "/" + std::string(name) : path + "/" + name;
-      if (child.size() >= PATH_MAX) continue;  // no filter can open it by name
-      if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) whole = false;  // gone since the listing is fine
+        continue;
+      }
+      if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
+      if (child.size() >= PATH_MAX) {
+        // No filter can open it by name.
+        tooLong.push_back(child);
+        continue;
+      }
       if (S_ISREG(st.st_mode))
         files.push_back({child, KeyOf(st)});
-      else if (S_ISDIR(st.st_mode))
+      else
         folders.push_back(name);
     }
-    if (errno) unreadable.push_back(path);
+    if (!whole) unreadable.push_back(path);
     // Subfolders after the listing, so that one descriptor per level is open.
     for (const std::string& name : folders) {
       std::string child = path == "/" ? "/" + name : path + "/" + name;
@@ -531,7 +570,7 @@ class Progress {
     if (!force && now - m_last < kProgressInterval) return;
     m_last = now;
     double seconds = std::chrono::duration<double>(now - m_start).count();
-    std::string where = folder;
+    std::string where = Shown(folder);
     if (where.size() > 50) where = "..." + where.substr(where.size() - 47);
     std::fprintf(stderr, "\r\033[K%lld files, %.1f files/s, %lld failed, %s", static_cast<long long>(done),
                  seconds > 0 ? static_cast<double>(done) / seconds : 0.0, static_cast<long long>(failed), where.c_str());
@@ -675,6 +714,36 @@ int ChooseCatalog(const Options& options, ZYT::CatalogInfo& catalog, std::vector
   return 0;
 }
 
+// One zytfilt index per catalog at a time: an exclusive flock on the
+// database, held until the store is closed. SQLite's own locks are fcntl
+// locks, which closing any descriptor of the file drops: this one is closed
+// after the store.
+class CatalogLock {
+ public:
+  CatalogLock() = default;
+  ~CatalogLock() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  CatalogLock(const CatalogLock&) = delete;
+  CatalogLock& operator=(const CatalogLock&) = delete;
+  // An empty string when held, else why not.
+  std::string Take(const std::string& database) {
+    m_fd = open(database.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (m_fd < 0) return std::string("cannot open it to lock it: ") + std::strerror(errno);
+    if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) return "is not a regular file";
+    while (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) return "another zytfilt index is indexing this catalog; try again when it is done";
+      return std::string("cannot lock it: ") + std::strerror(errno);
+    }
+    return {};
+  }
+
+ private:
+  int m_fd = -1;
+};
+
 int Index(const Options& options) {
   ZYT::CatalogInfo catalog;
   std::vector<std::string> roots;
@@ -685,7 +754,10 @@ int Index(const Options& options) {
   const Clock::time_point start = Clock::now();
 
   // The store first: its folder exists before the walk that skips it.
+  CatalogLock lock;
   Store store(database, true);
+  if (std::string why = lock.Take(database); !why.empty())
+    return Fail("catalog " + name + ": " + Shown(database) + ": " + why);
   Walker walker(Folder(database));
   std::vector<Job> files;
   std::vector<std::string> walked;
@@ -701,7 +773,12 @@ int Index(const Options& options) {
   }
   for (const std::string& folder : walker.unreadable) {
     std::fprintf(stderr, "zytfilt index: %s: cannot read this folder; its files are left as they were\n",
-                 folder.c_str());
+                 Shown(folder).c_str());
+    incomplete = true;
+  }
+  for (const std::string& path : walker.tooLong) {
+    std::fprintf(stderr, "zytfilt index: %s: the path is longer than %d bytes; not indexed\n", Shown(path).c_str(),
+                 PATH_MAX - 1);
     incomplete = true;
   }
 
@@ -766,7 +843,7 @@ int Index(const Options& options) {
           ++run.failed;
           if (o.failure.step == "timeout" || o.failure.step == "crash") {
             progress.Clear();
-            std::fprintf(stderr, "zytfilt index: %s: %s\n", o.failure.path.c_str(),
+            std::fprintf(stderr, "zytfilt index: %s: %s\n", Shown(o.failure.path).c_str(),
                          o.failure.step == "timeout"
                              ? ("still filtering after " + std::to_string(seconds) + " s; the worker was killed").c_str()
                              : "the filter crashed its worker");
@@ -834,6 +911,9 @@ int RunIndexCommand(const std::vector<std::string>& args) {
       if (!next(value) || !ParseCount(value, n) || n == 0 || n > 86400)
         return Usage("--file-seconds needs a number of seconds from 1 to 86400");
       options.fileSeconds = static_cast<unsigned>(n);
+    } else if (a == "--") {
+      options.folders.insert(options.folders.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage("unknown option '" + a + "'");
     } else {
@@ -846,6 +926,9 @@ int RunIndexCommand(const std::vector<std::string>& args) {
     if (!ZYT::Zytfilt::MachineIsSetUp() && Setup(true) != 0) return 1;
     // A worker that died leaves its pipe closed: an error, not a signal.
     signal(SIGPIPE, SIG_IGN);
+    // A database past the file size limit is a write error to report, not
+    // a death that leaves the workers' folders.
+    signal(SIGXFSZ, SIG_IGN);
     struct sigaction stop {};
     stop.sa_handler = OnStop;
     sigaction(SIGINT, &stop, nullptr);

@@ -1,6 +1,7 @@
 // zytfilt index-worker: the filter host of zytfilt index. It takes paths on
 // one pipe, filters each as dump does and streams the chunks back on another;
 // the parent kills it when a filter hangs and replaces it when it dies.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -50,11 +51,22 @@ bool IsContents(const STAT_CHUNK& s) {
 }
 
 void FilterOne(const std::string& file, size_t limit) {
-  // The walk saw a regular file; a file swapped since for a FIFO or device is
-  // not opened.
+  // The walk saw a regular file; one swapped since for a FIFO, a device or a
+  // symbolic link is not filtered. The type is read on a descriptor opened
+  // without following a link and without waiting for a FIFO's writer.
   struct stat st;
-  if (lstat(file.c_str(), &st) != 0) return SendFailure("open", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  if (!S_ISREG(st.st_mode)) return SendFailure("open", HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+  int fd = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    DWORD error = errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                  : errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED
+                                                      : ERROR_INVALID_NAME;  // ELOOP: now a link
+    return SendFailure("open", HRESULT_FROM_WIN32(error));
+  }
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (!regular) {
+    close(fd);
+    return SendFailure("open", HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+  }
   SetErrorInfo(0, nullptr);
   size_t left = limit;
   ZYT::WalkOptions walk;
@@ -78,6 +90,12 @@ void FilterOne(const std::string& file, size_t limit) {
     }
   };
   ZYT::Zytfilt::FileWalk walked = ZYT::Zytfilt::FilterFile(ZYT::PosixNameToWide(file), {}, std::move(walk));
+  // The filter opened the file by its name: what it read is this file's only
+  // when the name still leads, without a link, to the file checked above.
+  struct stat now;
+  bool same = lstat(file.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+  close(fd);
+  if (!same) return SendFailure("open", HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
   if (walked.failedStep) return SendFailure(walked.failedStep, walked.hr);
   const ZYT::WalkResult& r = walked.result;
   if (!r.cut && FAILED(r.end) && r.end != FILTER_E_END_OF_CHUNKS) return SendFailure("GetChunk", r.end);
