@@ -22,7 +22,7 @@ TEST_F(SearchCommandTest, PrintsHitsAndFailsLikeGrep) {
                {1, 1},
                "Summer night by the river",
                {{u"{F29F85E0-4FF9-1068-AB91-08002B27B3D9}/0x2", "\"River Song\""}}});
-    store.Put({"/m/odd\nname.txt", {2, 2}, "a river\tunder\na bridge", {}});
+    store.Put({"/m/odd\nna\\me\xff.txt", {2, 2}, "a river\tunder\na bridge", {}});
   }
   struct Case {
     std::vector<std::string> args;
@@ -32,14 +32,14 @@ TEST_F(SearchCommandTest, PrintsHitsAndFailsLikeGrep) {
   };
   const Case cases[] = {
       {{"--catalog", "music", "title:river"}, 0, "/m/song.mp3  (River Song)\n    [River] Song\n", ""},
-      {{"--catalog", "Music", "--", "bridge"}, 0, "/m/odd\\nname.txt\n    a river under a [bridge]\n", ""},
+      {{"--catalog", "Music", "--", "bridge"}, 0, "/m/odd\\x0Ana\\x5Cme\\xFF.txt\n    a river under a [bridge]\n", ""},
       {{"--catalog", "Music", "--limit", "1", "river"},
        0,
        "/m/song.mp3  (River Song)\n    Summer night by the [river]\n",
        ""},
       {{"--catalog", "Music", "--json", "bridge"},
        0,
-       "{\"path\":\"/m/odd\\nname.txt\",\"title\":\"\",\"snippet\":\"a river\\tunder\\na [bridge]\",\"rank\":",
+       "{\"path\":\"/m/odd\\\\x0Ana\\\\x5Cme\\\\xFF.txt\",\"title\":\"\",\"snippet\":\"a river\\tunder\\na [bridge]\",\"rank\":",
        ""},
       {{"--catalog", "Music", "estuary"}, 1, "", ""},
       {{"--catalog", "Music", "\"river"},

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/indexer/FilterWalk.h"
 
@@ -21,5 +22,10 @@ struct FileWalk {
 // accepts what hosts accept: any chunk source, either refusal of a call of
 // the other chunk kind.
 FileWalk FilterFile(const std::u16string& path, const std::u16string& filterClass, WalkOptions walk);
+
+// A path as messages and hits show it: control bytes, "\\" and bytes that are
+// not UTF-8 as \xNN, so that it stays on one line, is valid UTF-8 (also in
+// JSON) and names one file only.
+std::string ShownPath(std::string_view path);
 
 }  // namespace ZYT::Zytfilt

@@ -103,21 +103,7 @@ std::string ScopePath(const std::u16string& scope) {
 
 std::string Json(const std::string& utf8) { return ZYT::JsonString(ZYT::Utf8ToWide(utf8)); }
 
-// A path as a message shows it: a name's control characters (a newline, a
-// terminal's escape) escaped, so that every message stays one line.
-std::string Shown(const std::string& path) {
-  std::string shown;
-  for (unsigned char c : path) {
-    if (c >= 0x20 && c != 0x7F && c != '\\') {
-      shown += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
-    }
-  }
-  return shown;
-}
+std::string Shown(const std::string& path) { return ZYT::Zytfilt::ShownPath(path); }
 
 // Whether path is root or below it.
 bool Under(const std::string& path, const std::string& root) {

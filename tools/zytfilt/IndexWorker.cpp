@@ -113,6 +113,9 @@ int RunIndexWorker(const std::vector<std::string>& args) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  // A converter a filter starts must not hold the protocol's pipes: the
+  // parent would not see this worker's end while it lives.
+  if (fcntl(Proto::kRequestFd, F_SETFD, FD_CLOEXEC) < 0 || fcntl(Proto::kResultFd, F_SETFD, FD_CLOEXEC) < 0) Lost();
   const size_t limit = ZYT::Zytfilt::IndexTextLimit();
   char kind = 0;
   std::string path;

@@ -8,6 +8,7 @@
 #include "platform/indexer/FilterWalk.h"
 #include "platform/win32/Strings.h"
 #include "tools/zytfilt/Commands.h"
+#include "tools/zytfilt/FileWalk.h"
 #include "tools/zytfilt/IndexStore.h"
 
 namespace {
@@ -37,21 +38,16 @@ bool EqualFolded(const std::u16string& a, const std::u16string& b) {
   return true;
 }
 
-// A line of plain output: control characters (a newline in a file name, the
-// breaks between a snippet's chunks) as C escapes or spaces, so that one hit
-// stays on its lines.
-std::string Printable(const std::string& text, bool escape) {
+// A line of plain output: control characters (the breaks between a
+// snippet's chunks, a title's line ends) as one space, so that one hit stays
+// on its lines.
+std::string Printable(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
-    if (c >= 0x20 && c != 0x7f) {
+    if (c >= 0x20 && c != 0x7f)
       out += static_cast<char>(c);
-    } else if (!escape) {
-      if (out.empty() || out.back() != ' ') out += ' ';
-    } else {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\x%02x", c);
-      out += esc;
-    }
+    else if (out.empty() || out.back() != ' ')
+      out += ' ';
   }
   return out;
 }
@@ -138,12 +134,13 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     if (json) {
       char rank[32];
       std::snprintf(rank, sizeof rank, "%.6g", h.rank);
-      out += "{\"path\":" + Json(h.path) + ",\"title\":" + Json(h.title) + ",\"snippet\":" + Json(h.snippet) +
+      out += "{\"path\":" + ZYT::JsonString(ZYT::Utf8ToWide(ZYT::Zytfilt::ShownPath(h.path))) +
+             ",\"title\":" + Json(h.title) + ",\"snippet\":" + Json(h.snippet) +
              ",\"rank\":" + rank + "}\n";
     } else {
-      out += Printable(h.path, true);
-      if (!h.title.empty()) out += "  (" + Printable(h.title, false) + ")";
-      out += "\n    " + Printable(h.snippet, false) + "\n";
+      out += ZYT::Zytfilt::ShownPath(h.path);
+      if (!h.title.empty()) out += "  (" + Printable(h.title) + ")";
+      out += "\n    " + Printable(h.snippet) + "\n";
     }
   }
   if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
