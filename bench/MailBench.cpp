@@ -17,6 +17,7 @@
 
 #include "filters/items/MonitorRequest.h"
 #include "bench/BenchSupport.h"
+#include "bench/Corpus.h"
 #include "platform/com/ComPtr.h"
 #include "platform/indexer/FilterWalk.h"
 #include "platform/indexer/LoadIFilter.h"
@@ -32,25 +33,59 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Message(std::mt19937& rng, int i) {
-  static const char* const words[] = {"budget", "meeting", "draft", "review", "plan", "note", "agenda", "summary"};
-  std::ostringstream m;
-  m << "From: Sender " << i << " <s" << i << "@example.org>\r\nTo: team@example.org\r\nSubject: "
-    << words[rng() % 8] << " " << i << "\r\nMIME-Version: 1.0\r\n";
-  int attachments = static_cast<int>(rng() % 3);
-  m << "Content-Type: multipart/mixed; boundary=\"part\"\r\n\r\n--part\r\nContent-Type: text/plain\r\n\r\n";
-  for (int line = 0; line < 40; ++line) {
-    for (int w = 0; w < 10; ++w) m << words[rng() % 8] << ' ';
-    m << "\r\n";
+double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The documents (.qhm naming an .eml each) through the message filter with
+// the monitor, then the same messages parsed by GMime directly: one line
+// each with messages/s and MB/s of message bytes.
+void Compare(const std::string& label, const std::vector<std::string>& documents, double megabytes) {
+  size_t chunks = 0;
+  auto start = Clock::now();
+  for (const std::string& qhm : documents) {
+    ZYT::ComPtr<IFilter> filter;
+    if (FAILED(LoadIFilter(ZYT::Utf8ToWide(qhm).c_str(), nullptr, filter.put_void()))) continue;
+    chunks += ZYT::WalkFilter(filter.get(), ZYT::WalkOptions()).chunks.size();
   }
-  for (int a = 0; a < attachments; ++a)
-    m << "--part\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"file" << a
-      << ".bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\nAAECAwQFBgcICQoLDA0ODw==\r\n";
-  m << "--part--\r\n";
-  return m.str();
+  double filtered = Seconds(start);
+
+  size_t parts = 0;
+  start = Clock::now();
+  for (const std::string& qhm : documents) {
+    std::ifstream in(qhm.substr(0, qhm.size() - 4) + ".eml", std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    ZYT::MimeMessage message;
+    message.Parse(bytes.str());
+    parts += message.Parts().size();
+  }
+  double gmime = Seconds(start);
+  const double count = static_cast<double>(documents.size());
+  std::string name = label + "CEmailFilter with zyt-monitor (all chunks)";
+  std::printf("%-46s %8.0f messages/s %7.1f MB/s  (%zu chunks)\n", name.c_str(), count / filtered,
+              megabytes / filtered, chunks);
+  name = label + "GMime parsing the files directly";
+  std::printf("%-46s %8.0f messages/s %7.1f MB/s  zytFilters takes %.1fx as long\n", name.c_str(), count / gmime,
+              megabytes / gmime, filtered / gmime);
 }
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+// Writes the messages and their .qhm documents under dir; returns the documents.
+std::vector<std::string> WriteMessages(const std::string& dir, const std::string& prefix,
+                                       const std::vector<std::string>& messages) {
+  std::vector<std::string> documents;
+  for (size_t i = 0; i < messages.size(); ++i) {
+    std::string eml = dir + "/" + prefix + std::to_string(i) + ".eml", qhm = dir + "/" + prefix + std::to_string(i) + ".qhm";
+    std::ofstream(eml, std::ios::binary) << messages[i];
+    std::ofstream(qhm) << "message: " << eml << "\n";
+    documents.push_back(qhm);
+  }
+  return documents;
+}
+
+double Megabytes(const std::vector<std::string>& messages) {
+  double bytes = 0;
+  for (const std::string& m : messages) bytes += static_cast<double>(m.size());
+  return bytes / 1e6;
+}
 
 }  // namespace
 
@@ -77,38 +112,21 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
   std::mt19937 rng(439);
-  std::vector<std::string> messages, documents;
-  for (int i = 0; i < count; ++i) {
-    std::string eml = dir + "/m" + std::to_string(i) + ".eml", qhm = dir + "/m" + std::to_string(i) + ".qhm";
-    std::string text = Message(rng, i);
-    std::ofstream(eml, std::ios::binary) << text;
-    std::ofstream(qhm) << "message: " << eml << "\n";
-    messages.push_back(text);
-    documents.push_back(qhm);
-  }
+  std::vector<std::string> messages, realistic;
+  for (int i = 0; i < count; ++i) messages.push_back(SmallMailMessage(rng, i));
+  // Messages of a few hundred KB: a fifth as many.
+  for (int i = 0; i < std::max(count / 5, 3); ++i) realistic.push_back(RealisticMailMessage(rng, i));
+  std::vector<std::string> documents = WriteMessages(dir, "m", messages);
+  std::vector<std::string> realisticDocuments = WriteMessages(dir, "r", realistic);
 
-  size_t chunks = 0;
+  std::printf("%d messages of about %zu bytes, %.1f MB\n", count, messages.empty() ? 0 : messages[0].size(),
+              Megabytes(messages));
+  Compare("", documents, Megabytes(messages));
+  std::printf("realistic: %zu messages with attachments (multipart/alternative, base64 of 200 to 500 KB, "
+              "message/rfc822), %.1f MB\n", realistic.size(), Megabytes(realistic));
+  Compare("realistic: ", realisticDocuments, Megabytes(realistic));
+
   auto start = Clock::now();
-  for (const std::string& qhm : documents) {
-    ZYT::ComPtr<IFilter> filter;
-    if (FAILED(LoadIFilter(ZYT::Utf8ToWide(qhm).c_str(), nullptr, filter.put_void()))) continue;
-    chunks += ZYT::WalkFilter(filter.get(), ZYT::WalkOptions()).chunks.size();
-  }
-  double filtered = Seconds(start);
-
-  size_t parts = 0;
-  start = Clock::now();
-  for (const std::string& qhm : documents) {
-    std::ifstream in(qhm.substr(0, qhm.size() - 4) + ".eml", std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    ZYT::MimeMessage message;
-    message.Parse(bytes.str());
-    parts += message.Parts().size();
-  }
-  double gmime = Seconds(start);
-
-  start = Clock::now();
   int trips = 0;
   for (const std::string& qhm : documents) {
     std::string target = dir + "/trip.tmp";
@@ -120,11 +138,6 @@ int main(int argc, char** argv) {
 
   kill(monitor, SIGTERM);
   waitpid(monitor, nullptr, 0);
-  std::printf("%d messages of about %zu bytes\n", count, messages.empty() ? 0 : messages[0].size());
-  std::printf("%-46s %8.0f messages/s  (%zu chunks)\n", "CEmailFilter with zyt-monitor (all chunks)", count / filtered,
-              chunks);
-  std::printf("%-46s %8.0f messages/s  zytFilters takes %.1fx as long\n", "GMime parsing the files directly",
-              count / gmime, filtered / gmime);
   std::printf("%-46s %8.1f us per message (%d trips)\n", "monitor pipe round trip (event, pipe, copy)",
               roundTrips / trips * 1e6, trips);
   return 0;
