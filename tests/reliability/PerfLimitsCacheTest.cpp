@@ -2,7 +2,9 @@
 // made here or by another process, is what the next read gives.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
+#include <thread>
 
 #include "platform/win32/Limits.h"
 #include "platform/win32/Registry.h"
@@ -56,6 +58,24 @@ TEST_F(PerfLimitsCacheTest, OwnWritesCountAtOnceAndEachDefaultStaysItsCallers) {
   EXPECT_EQ(GetLimit(u"MaxPerfUnset", 6), 6u);
   SetHere(u"MaxPerfOther", 0);
   EXPECT_EQ(GetLimit(u"MaxPerfOther", 3), 0u);
+}
+
+TEST_F(PerfLimitsCacheTest, AWriteOnOneThreadIsTheNextReadOnAnother) {
+  // Filter objects on other threads keep their limits per thread.
+  std::promise<void> read, written;
+  DWORD before = 0, after = 0;
+  std::thread filterThread([&] {
+    before = GetLimit(u"MaxPerfThreads", 7);
+    read.set_value();
+    written.get_future().wait();
+    after = GetLimit(u"MaxPerfThreads", 7);
+  });
+  read.get_future().wait();
+  SetHere(u"MaxPerfThreads", 21);
+  written.set_value();
+  filterThread.join();
+  EXPECT_EQ(before, 7u);
+  EXPECT_EQ(after, 21u);
 }
 
 }  // namespace
