@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -23,7 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Run(const std::string& command, size_t& files) {
+// Runs a reference; its seconds (as it reports them, else as measured), the
+// files it read and, when it reports them, its processor seconds.
+double Run(const std::string& command, size_t& files, double* cpu = nullptr) {
   auto start = Clock::now();
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
@@ -32,11 +35,13 @@ double Run(const std::string& command, size_t& files) {
   double reported = -1;
   while (std::fgets(line, sizeof line, pipe)) {
     ++lines;
-    double seconds = 0;
-    size_t count = 0;
-    if (std::sscanf(line, "%zu %lf", &count, &seconds) == 2 && lines == 1) {
+    double seconds = 0, processor = 0;
+    size_t count = 0, characters = 0;
+    int fields = std::sscanf(line, "%zu %lf %zu %lf", &count, &seconds, &characters, &processor);
+    if (fields >= 2 && lines == 1) {
       files = count;
       reported = seconds;
+      if (cpu && fields == 4) *cpu = processor;
     }
   }
   int status = pclose(pipe);
@@ -57,6 +62,7 @@ void Compare(const std::string& label, const std::string& what, const std::vecto
 
   size_t filtered = 0, characters = 0;
   auto start = Clock::now();
+  std::clock_t cpuStart = std::clock();
   for (int r = 0; r < repetitions; ++r) {
     for (const CorpusFile& f : corpus) {
       ZYT::ComPtr<IFilter> filter;
@@ -67,14 +73,18 @@ void Compare(const std::string& label, const std::string& what, const std::vecto
     }
   }
   double ours = std::chrono::duration<double>(Clock::now() - start).count();
+  double oursCpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
   double oursRate = filtered / ours;
 
   size_t taglibFiles = 0;
-  double taglib = Run(std::string(ZYT_TAGLIB_READ) + " " + std::to_string(repetitions) + list, taglibFiles);
+  double taglibCpu = 0;
+  double taglib =
+      Run(std::string(ZYT_TAGLIB_READ) + " " + std::to_string(repetitions) + list, taglibFiles, &taglibCpu);
   size_t extractFiles = corpus.size();
   double extract = Run("extract" + list + " >/dev/null 2>&1; echo", extractFiles);
 
-  std::printf("%scorpus: %s, %.1f MB, read %d times\n", label.c_str(), what.c_str(), megabytes, repetitions);
+  std::printf("%s%s, %.1f MB, read %d times\n", label.empty() ? "corpus: " : label.c_str(), what.c_str(), megabytes,
+              repetitions);
   std::string name = label + "zytFilters (LoadIFilter, every chunk)";
   std::printf("%-50s %10.0f files/s %8.1f MB/s  1.00\n", name.c_str(), oursRate, megabytes * repetitions / ours);
   name = label + "TagLib (tags only)";
@@ -89,6 +99,12 @@ void Compare(const std::string& label, const std::string& what, const std::vecto
                 megabytes / extract, oursRate / (corpus.size() / extract));
   else
     std::printf("%-50s unavailable (install extract)\n", name.c_str());
+  // On a machine that other work keeps busy the wall-clock rates follow the
+  // load; the rates per processor second follow the work.
+  if (taglib > 0 && oursCpu > 0 && taglibCpu > 0)
+    std::printf("%sper processor second: zytFilters %.0f files, TagLib %.0f files: zytFilters is %.2fx\n",
+                label.c_str(), filtered / oursCpu, taglibFiles / taglibCpu,
+                (filtered / oursCpu) / (taglibFiles / taglibCpu));
   std::printf("%s(%zu characters of text per pass)\n", label.c_str(), characters / (repetitions ? repetitions : 1));
 }
 

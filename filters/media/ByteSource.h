@@ -58,8 +58,10 @@ class CFileByteSource final : public IByteSource {
 // millions of frame headers or comment lengths makes few calls to the file.
 class CByteWindow {
  public:
-  explicit CByteWindow(const IByteSource& source, size_t capacity = 64 * 1024)
-      : m_source(source), m_size(source.Size()), m_capacity(capacity) {}
+  // first: the size of the first read, when a reader expects what it needs
+  // at the start (an MP3 tag's text frames), else the capacity.
+  explicit CByteWindow(const IByteSource& source, size_t capacity = 64 * 1024, size_t first = 0)
+      : m_source(source), m_size(source.Size()), m_capacity(capacity), m_next(first ? std::min(first, capacity) : capacity) {}
   uint64_t Size() const { return m_size; }
   // All n bytes at offset, or false (nothing beyond the source is read).
   bool Read(uint64_t offset, void* buffer, size_t n) {
@@ -83,7 +85,8 @@ class CByteWindow {
     if (offset < m_start || offset >= m_start + m_length) {
       if (!m_bytes) m_bytes.reset(new BYTE[static_cast<size_t>(std::min<uint64_t>(m_capacity, m_size))]);
       m_start = offset;
-      m_length = m_source.ReadAt(offset, m_bytes.get(), static_cast<size_t>(std::min<uint64_t>(m_capacity, m_size - offset)));
+      m_length = m_source.ReadAt(offset, m_bytes.get(), static_cast<size_t>(std::min<uint64_t>(m_next, m_size - offset)));
+      m_next = m_capacity;
       if (m_length == 0) return nullptr;
     }
     size_t at = static_cast<size_t>(offset - m_start);
@@ -95,6 +98,7 @@ class CByteWindow {
   const IByteSource& m_source;
   uint64_t m_size;
   size_t m_capacity;
+  size_t m_next;
   uint64_t m_start = 0;
   size_t m_length = 0;
   std::unique_ptr<BYTE[]> m_bytes;  // not cleared: only the m_length bytes read are looked at

@@ -45,10 +45,9 @@ std::u16string Latin1Field(const BYTE* bytes, size_t size, size_t start, size_t 
 }
 
 CMp3Tag::CMp3Tag(const IByteSource& source, const TagLimits& limits) : m_limits(limits) {
-  // One window serves the header, the frames (a tag's text frames come in
-  // its first kilobytes; a cover is skipped, not read) and, in a small file,
-  // the ID3v1 block too.
-  CByteWindow file(source, 16 * 1024);
+  // One window serves the header and the frames: a tag's text frames come in
+  // its first kilobytes; a cover is skipped, not read.
+  CByteWindow file(source, 16 * 1024, 4 * 1024);
   BYTE header[10];
   if (file.Read(0, header, 10) && header[0] == 'I' && header[1] == 'D' && header[2] == '3') ReadId3v2(file, header);
   if (m_titleFound && m_artistFound && m_genreFound) return;
