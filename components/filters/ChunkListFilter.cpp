@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <unicode/ustring.h>
+
 #include "platform/com/PropIds.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Limits.h"
@@ -194,19 +196,54 @@ void CChunkListFilter::AddTextChunks(std::u16string text, std::vector<ListedChun
   chunks.push_back(std::move(c));
 }
 
+bool CChunkListFilter::FromUtf8(std::string_view bytes, bool strict, std::u16string& text) {
+  text.clear();
+  if (bytes.empty()) return true;
+  if (bytes.size() > 0x7FFFFFFF) return false;
+  // Sized once for the longest result, converted once, cut to what was made:
+  // asking ICU for the length first would read every byte twice.
+  text.resize(bytes.size());
+  // ASCII, most of most text, is widened 16 bytes at a time; ICU takes over
+  // from the first block that holds another byte.
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t ascii = 0;
+  for (; ascii + 16 <= bytes.size(); ascii += 16) {
+    uint64_t a, b;
+    std::memcpy(&a, in + ascii, 8);
+    std::memcpy(&b, in + ascii + 8, 8);
+    if ((a | b) & 0x8080808080808080ull) break;
+    char16_t* to = text.data() + ascii;
+    for (size_t k = 0; k < 16; ++k) to[k] = static_cast<char16_t>(in[ascii + k]);
+  }
+  if (ascii == bytes.size()) return true;
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  const auto n = static_cast<int32_t>(bytes.size() - ascii);
+  char16_t* out = text.data() + ascii;
+  const char* rest = bytes.data() + ascii;
+  if (strict)
+    u_strFromUTF8(out, n, &length, rest, n, &status);
+  else
+    u_strFromUTF8WithSub(out, n, &length, rest, n, 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) {
+    text.clear();
+    return false;
+  }
+  text.resize(ascii + static_cast<size_t>(length));
+  return true;
+}
+
 std::u16string CChunkListFilter::DecodeText(const std::string& bytes) {
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::u16string text((bytes.size() - 2) / 2, u'\0');
     std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
     return text;
   }
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return ZYT::Utf8ToWide(bytes.substr(3));
-  std::u16string wide(bytes.size() + 1, u'\0');
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
-                              static_cast<int>(wide.size()));
-  if (n > 0 || bytes.empty()) {
-    wide.resize(static_cast<size_t>(n > 0 ? n : 0));
-    return wide;
+  std::u16string text;
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    FromUtf8(std::string_view(bytes).substr(3), false, text);
+    return text;
   }
+  if (FromUtf8(bytes, true, text)) return text;
   return ZYT::CodePageToWide(CP_ACP, bytes);
 }

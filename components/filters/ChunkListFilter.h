@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "components/filters/CutLog.h"
@@ -55,6 +56,10 @@ class CChunkListFilter : public IFilter, public IPersistFile {
   // Text of unknown encoding: a byte-order mark says UTF-8 or UTF-16; else
   // UTF-8 when it is valid, else the system code page.
   static std::u16string DecodeText(const std::string& bytes);
+  // UTF-8 to UTF-16 in one pass (the result is never longer than the
+  // bytes). strict: false when a sequence is not UTF-8; else such sequences
+  // become U+FFFD.
+  static bool FromUtf8(std::string_view bytes, bool strict, std::u16string& text);
 
  private:
   // Moves to the next piece of the current text at or after m_scan; false at its end.

@@ -3,9 +3,12 @@
 // walked through LoadIFilter.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -11,6 +11,7 @@
 #include "archive/LibzipUnZipper.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Strings.h"
+#include "tests/archive/ArchiveTestMachine.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -37,19 +38,6 @@ class ArchiveUnZipperTest : public MachineTest {
     EXPECT_TRUE(unzipper->setExtractPath(Utf8ToWide(Folder())));
     EXPECT_TRUE(unzipper->openFile(PathInW("a.zip")));
     return unzipper;
-  }
-  // Every file and folder below path, relative, sorted.
-  std::vector<std::string> Tree(const std::string& path, const std::string& prefix = "") const {
-    std::vector<std::string> all;
-    for (const std::string& name : ListDir(path)) {
-      struct stat st;
-      lstat((path + "/" + name).c_str(), &st);
-      all.push_back(prefix + name + (S_ISDIR(st.st_mode) ? "/" : ""));
-      if (S_ISDIR(st.st_mode))
-        for (const std::string& inner : Tree(path + "/" + name, prefix + name + "/")) all.push_back(inner);
-    }
-    std::sort(all.begin(), all.end());
-    return all;
   }
   int m_folders = 1;
 };
@@ -171,7 +159,7 @@ TEST_F(ArchiveUnZipperTest, CleanUpRemovesReadOnlyHiddenAndSystemFilesAndTheFold
   ASSERT_TRUE(SetFileAttributesW(Utf8ToWide(Folder() + "/deep/er/ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   SetFileAttributesW(Utf8ToWide(Folder() + "/sys.txt").c_str(), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
   chmod((Folder() + "/deep/er").c_str(), 0500);  // a read-only folder
-  ASSERT_EQ(Tree(Folder()), (std::vector<std::string>{".hidden", "deep/", "deep/er/", "deep/er/ro.txt", "sys.txt"}));
+  ASSERT_EQ(TreeOf(Folder()), (std::vector<std::string>{".hidden", "deep/", "deep/er/", "deep/er/ro.txt", "sys.txt"}));
   EXPECT_TRUE(unzipper->cleanUp());
   EXPECT_FALSE(Exists(Folder()));
   EXPECT_TRUE(unzipper->cleanUp()) << "a second clean-up has nothing left to do";
@@ -237,7 +225,7 @@ TEST_F(ArchiveUnZipperTest, ASymlinkEntryNeverLeadsOutOfTheFolder) {
   struct stat st;
   ASSERT_EQ(lstat((Folder() + "/link").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the link's name became a plain folder for the file after it";
-  EXPECT_EQ(Tree(Folder()), (std::vector<std::string>{"link/", "link/planted.txt", "outside/", "outside/slip.txt"}));
+  EXPECT_EQ(TreeOf(Folder()), (std::vector<std::string>{"link/", "link/planted.txt", "outside/", "outside/slip.txt"}));
   EXPECT_TRUE(unzipper->cleanUp());
 }
 

@@ -36,6 +36,32 @@ TEST_F(MachineFiltersTest, PlainTextBecomesParagraphs) {
   EXPECT_EQ(Texts(r).size(), 3u) << "long paragraphs come in pieces";
 }
 
+// ASCII is widened in blocks before ICU converts the rest: what lies on
+// either side of a block's end, and a file that is not UTF-8 after a long
+// ASCII start, must come out whole.
+TEST_F(MachineFiltersTest, ZipPerfTextDecodesAcrossTheAsciiBlocks) {
+  const std::string ascii(37, 'a');
+  const std::u16string wide(37, u'a');
+  const struct {
+    std::string bytes;
+    std::u16string text;
+  } cases[] = {
+      {ascii + "\xc3\xa9 z", wide + u"\u00e9 z"},
+      {std::string(16, 'b') + "\xe2\x82\xac", std::u16string(16, u'b') + u"\u20ac"},
+      {ascii + "\xe9 z", wide + u"\ufffd z"},  // not UTF-8: the system code page (UTF-8 here) replaces it
+      {"\xef\xbb\xbf" + ascii + "\xff", wide + u"\ufffd"},
+      {std::string(32, 'c'), std::u16string(32, u'c')},
+  };
+  for (const auto& c : cases) {
+    auto r = Drive("blocks.txt", c.bytes);
+    ASSERT_TRUE(ObeysProtocol(r));
+    EXPECT_EQ(Texts(r), std::vector<std::u16string>{c.text}) << c.bytes;
+  }
+  auto r = Drive("blocks.html", "<title>" + ascii + "\xc3\xa9</title><p>" + ascii + "  \xc3\xa9\n\n x</p>");
+  EXPECT_EQ(Values(r), std::vector<std::string>{"\"" + ascii + "\xc3\xa9\""});
+  EXPECT_EQ(Texts(r), (std::vector<std::u16string>{wide + u" \u00e9", u"x"}));
+}
+
 TEST_F(MachineFiltersTest, HtmlGivesVisibleTextAndTitle) {
   auto r = Drive("page.html",
                  "<html><head><title> The  Title </title><style>p{}</style></head>"

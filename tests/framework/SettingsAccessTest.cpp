@@ -9,11 +9,6 @@ namespace {
 
 class SettingsAccessTest : public ZYT::Test::MachineTest {};
 
-TEST_F(SettingsAccessTest, DebugFolderIsBesideTheRepository) {
-  ZYT::Test::UseSettingsServer(*this, "<settings><repository><user location=\"/srv/repo\"/></repository></settings>");
-  EXPECT_EQ(ZYT::GetDebugFolder(), u"/srv/repo/Debug");
-}
-
 TEST_F(SettingsAccessTest, DebugFolderFallsBackToApplicationData) {
   setenv("XDG_DATA_HOME", PathIn("data").c_str(), 1);
   const std::u16string fallback = PathInW("data/Halvorine/Orrery/Debug");

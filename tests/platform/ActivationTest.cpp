@@ -11,17 +11,15 @@
 namespace {
 
 using ZYT::ComPtr;
+using ZYT::Test::SetRegistryString;
+
+const std::u16string kServerKey = u"CLSID\\" + ZYT::GuidToString(CLSID_TestWidget) + u"\\InprocServer32";
 
 class ActivationTest : public ZYT::Test::MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    HMODULE module = LoadLibraryW(ZYT::Utf8ToWide(ZYT_TEST_MODULE).c_str());
-    ASSERT_NE(module, nullptr);
-    auto reg = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
-    ASSERT_NE(reg, nullptr);
-    ASSERT_EQ(reg(), S_OK);
-    FreeLibrary(module);
+    ASSERT_EQ(ZYT::Test::RegisterModule(ZYT_TEST_MODULE), S_OK);
   }
   void TearDown() override {
     CoFreeUnusedLibraries();
@@ -60,13 +58,7 @@ TEST_F(ActivationTest, ProgIdResolvesThroughTheRegistry) {
   EXPECT_EQ(untouched, CLSID_TestRefusing);
 
   // A version-independent ProgID that only names its current version.
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Zyt.Versioned\\CurVer", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const char16_t current[] = u"Zyt.TestWidget";
-  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(current), sizeof current);
-  RegCloseKey(key);
+  SetRegistryString(HKEY_CLASSES_ROOT, u"Zyt.Versioned\\CurVer", u"", u"Zyt.TestWidget");
   clsid = {};
   ASSERT_EQ(CLSIDFromProgID(u"Zyt.Versioned", &clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_TestWidget);
@@ -85,25 +77,15 @@ TEST_F(ActivationTest, FailuresNameTheirCause) {
   EXPECT_EQ(CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_ALL, IID_IUnknown, nullptr), E_POINTER);
 
-  HKEY key = nullptr;
-  std::u16string path = u"CLSID\\" + ZYT::GuidToString(unknown) + u"\\InprocServer32";
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const char16_t missing[] = u"/nonexistent/missing.dll.so";
-  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing), sizeof missing);
-  RegCloseKey(key);
+  SetRegistryString(HKEY_CLASSES_ROOT, u"CLSID\\" + ZYT::GuidToString(unknown) + u"\\InprocServer32", u"",
+                    u"/nonexistent/missing.dll.so");
   EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IUnknown, &p), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
 }
 
 TEST_F(ActivationTest, ARegistryChangeIsSeenAtTheNextCreation) {
   ComPtr<ITestWidget> widget;
   ASSERT_EQ(CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_ALL, uuidof<ITestWidget>(), widget.put_void()), S_OK);
-  HKEY key = nullptr;
-  std::u16string path = u"CLSID\\" + ZYT::GuidToString(CLSID_TestWidget) + u"\\InprocServer32";
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-  const char16_t moved[] = u"/nonexistent/moved.dll.so";
-  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(moved), sizeof moved);
-  RegCloseKey(key);
+  SetRegistryString(HKEY_CLASSES_ROOT, kServerKey, u"", u"/nonexistent/moved.dll.so");
   EXPECT_EQ(CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_ALL, uuidof<ITestWidget>(), widget.put_void()),
             HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
       << "a cached server must not hide the registry's new answer";
@@ -112,8 +94,7 @@ TEST_F(ActivationTest, ARegistryChangeIsSeenAtTheNextCreation) {
 TEST_F(ActivationTest, ExpandableServerPathIsExpanded) {
   setenv("ZYT_TEST_MODULE_DIR", ZYT_TEST_MODULE, 1);
   HKEY key = nullptr;
-  std::u16string path = u"CLSID\\" + ZYT::GuidToString(CLSID_TestWidget) + u"\\InprocServer32";
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, kServerKey.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   const char16_t server[] = u"%ZYT_TEST_MODULE_DIR%";
   RegSetValueExW(key, nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(server), sizeof server);
   RegCloseKey(key);

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "platform/com/ComBoundary.h"
+#include "platform/com/ComError.h"
+#include "platform/com/Filter.h"
 #include "platform/win32/Strings.h"
 
 namespace {
@@ -31,6 +33,12 @@ TEST(ComErrorTest, MessagesFollowTheSystemOrTheFallbacks) {
   EXPECT_EQ(ZYT::SystemMessage(E_FAIL), u"Unspecified error\r\n");
   EXPECT_EQ(_com_error(FILTER_E_END_OF_CHUNKS).WCode(), 0x1500);
   EXPECT_EQ(_com_error::WCodeToHRESULT(0x1500), FILTER_E_END_OF_CHUNKS);
+  // Eight hex digits whatever the severity, and the message after them.
+  for (auto [hr, hex] : {std::pair{S_OK, "0x00000000"}, {FILTER_S_LAST_TEXT, "0x00041709"}, {E_FAIL, "0x80004005"},
+                         {static_cast<HRESULT>(0xFFFFFFFFu), "0xffffffff"}})
+    EXPECT_EQ(ZYT::HResultHex(hr), hex);
+  EXPECT_EQ(ZYT::DescribeHResult(E_NOTIMPL), "0x80004001 (Not implemented)");
+  EXPECT_EQ(ZYT::DescribeHResult(static_cast<HRESULT>(0x8BADF00Du)), "0x8badf00d (Unknown error 0x8BADF00D)");
 }
 
 // The indexer's codes are what a user of zytfilt reads most; each has its own
@@ -120,6 +128,22 @@ TEST(ComErrorTest, BoundaryTurnsEachExceptionIntoItsHResult) {
   EXPECT_EQ(ZYT::ComBoundary("Init", &log, []() -> HRESULT { throw S_FALSE; }), E_FAIL)
       << "a success code thrown as an error must not read as success";
   EXPECT_EQ(ZYT::ComBoundary("Init", nullptr, []() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
+
+  // A method whose protocol fixes its failure answer gives it only for what
+  // was thrown, still logging the cause; what its body returns passes unchanged.
+  log.entries.clear();
+  const ZYT::FailureAnswer noValues{FILTER_E_NO_VALUES};
+  EXPECT_EQ(ZYT::ComBoundary("GetValue", &log, noValues, [] { return FILTER_E_NO_MORE_VALUES; }),
+            FILTER_E_NO_MORE_VALUES);
+  EXPECT_TRUE(log.entries.empty());
+  EXPECT_EQ(ZYT::ComBoundary("GetValue", &log, noValues, []() -> HRESULT { ZYT::ThrowHResult(E_ACCESSDENIED); }),
+            FILTER_E_NO_VALUES);
+  EXPECT_EQ(ZYT::ComBoundary("GetValue", &log, noValues, []() -> HRESULT { throw std::bad_alloc(); }),
+            FILTER_E_NO_VALUES);
+  EXPECT_EQ(ZYT::ComBoundary("GetValue", nullptr, noValues, []() -> HRESULT { throw 7; }), FILTER_E_NO_VALUES);
+  ASSERT_EQ(log.entries.size(), 2u);
+  EXPECT_EQ(log.entries[0].rfind("_com_error 0x80070005 ", 0), 0u) << log.entries[0];
+  EXPECT_EQ(log.entries[1], "GetValue: out of memory\n");
 }
 
 TEST(ComErrorTest, BoundaryReportsWhereTheErrorWasThrown) {
@@ -135,13 +159,6 @@ TEST(ComErrorTest, BoundaryReportsWhereTheErrorWasThrown) {
   EXPECT_NE(log.file.find("ComErrorTest.cpp"), std::string::npos);
   EXPECT_EQ(log.entries.back(), "_com_error 0x80041701 No more text available in chunk.\n");
   EXPECT_EQ(ZYT::ThrowIfFailed(S_FALSE), S_FALSE) << "success codes pass through";
-}
-
-TEST(ComErrorTest, Win32CodesBecomeHResults) {
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SUCCESS), S_OK);
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MORE_DATA), MakeHResult(0x800700EA));
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), E_ACCESSDENIED);
-  EXPECT_EQ(HRESULT_FROM_WIN32(static_cast<DWORD>(E_FAIL)), E_FAIL) << "an HRESULT passes unchanged";
 }
 
 }  // namespace

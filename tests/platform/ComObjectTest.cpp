@@ -43,7 +43,6 @@ class CSample : public ZYT::CComObjectRoot, public IAlpha, public IBeta {
   void FinalRelease() noexcept { ++g_finalReleases; }
   LONG Alpha() override { return 1; }
   LONG Beta() override { return 2; }
-  IUnknown* Controlling() const { return m_controllingUnknown; }
 };
 
 using Sample = ZYT::CComObject<CSample>;
@@ -144,15 +143,6 @@ TEST_F(ComObjectTest, AggregatedObjectDelegatesToItsOuter) {
   EXPECT_EQ(g_live, 1);
   EXPECT_EQ(outer.inner->Release(), 0u);
   EXPECT_EQ(g_live, 0);
-}
-
-TEST_F(ComObjectTest, ControllingUnknownIsKnownDuringFinalConstruct) {
-  ZYT::ComPtr<Sample> plain;
-  ASSERT_EQ(Sample::Create(plain), S_OK);
-  IUnknown* identity = nullptr;
-  plain->QueryInterface(&identity);
-  EXPECT_EQ(plain->Controlling(), identity);
-  identity->Release();
 }
 
 TEST_F(ComObjectTest, ComPtrStatesOwnership) {

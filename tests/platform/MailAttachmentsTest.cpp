@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/TestEnvironment.h"
+#include <string>
 
 namespace {
 
 using ZYT::ParseMailAttachments;
-using ZYT::Test::Bytes;
+using namespace std::string_literals;
 
 TEST(MailAttachmentsTest, CountsAndNamesTheTopLevelPartsAfterTheText) {
   struct Case {
@@ -19,13 +19,13 @@ TEST(MailAttachmentsTest, CountsAndNamesTheTopLevelPartsAfterTheText) {
   const Case cases[] = {
       {"no disposition", part("Content-Type: text/plain") + part("Content-Type: image/png"), u"1",
        u"Unknown Attachment"},
+      {"one part", part("Content-Type: text/plain"), u"0", u""},
       {"disposition without a name", part("Content-Type: text/plain") + part("Content-Disposition: attachment") +
                                          part("Content-Disposition: attachment; filename=\"c.doc\""),
        u"2", u"|c.doc"},
       {"encoded name", part("Content-Type: text/plain") +
                            part("Content-Disposition: attachment; filename=\"=?UTF-8?Q?r=C3=A9sum=C3=A9.pdf?=\""),
        u"1", u"r\u00e9sum\u00e9.pdf"},
-      {"one part", part("Content-Type: text/plain"), u"0", u""},
   };
   for (const Case& c : cases) {
     std::string message = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n" + c.parts + "--b--\r\n";
@@ -34,8 +34,8 @@ TEST(MailAttachmentsTest, CountsAndNamesTheTopLevelPartsAfterTheText) {
     EXPECT_EQ(result.names, c.names) << c.name;
   }
   auto cut = ParseMailAttachments(
-      Bytes("Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\ntext\0\r\n"
-            "--b\r\nContent-Disposition: attachment; filename=\"after.txt\"\r\n\r\nx\r\n--b--\r\n"));
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\ntext\0\r\n"
+      "--b\r\nContent-Disposition: attachment; filename=\"after.txt\"\r\n\r\nx\r\n--b--\r\n"s);
   EXPECT_EQ(cut.count, u"0") << "the message ends at its first zero byte";
 }
 

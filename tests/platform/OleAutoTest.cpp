@@ -107,12 +107,9 @@ TEST_F(OleAutoTest, VariantCopyAndClearOwnTheirString) {
   EXPECT_EQ(b.vt, VT_EMPTY);
 }
 
-TEST(OleAutoLayout, StructuresHaveTheWindowsSizes) {
-  static_assert(sizeof(PROPVARIANT) == 24);
-  static_assert(sizeof(VARIANT) == 24);
-  static_assert(sizeof(DWORD) == 4 && sizeof(ULONG) == 4 && sizeof(LONG) == 4 && sizeof(BOOL) == 4);
-  static_assert(sizeof(VARIANT_BOOL) == 2 && sizeof(WCHAR) == 2);
-  SUCCEED();
-}
+// Structures have the Windows sizes: binary interfaces hand them over as they are.
+static_assert(sizeof(PROPVARIANT) == 24 && sizeof(VARIANT) == 24);
+static_assert(sizeof(DWORD) == 4 && sizeof(ULONG) == 4 && sizeof(LONG) == 4 && sizeof(BOOL) == 4);
+static_assert(sizeof(VARIANT_BOOL) == 2 && sizeof(WCHAR) == 2 && sizeof(GUID) == 16);
 
 }  // namespace

@@ -18,16 +18,6 @@ namespace {
 
 using namespace ZYT::Test;
 
-// UTF-16 bytes of text, little or big endian, after the matching mark.
-std::string Utf16File(std::u16string_view text, bool bigEndian = false) {
-  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (char16_t c : text) {
-    char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
-    bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
-  }
-  return bytes;
-}
-
 class ProfileTest : public MachineTest {
  protected:
   // The answer for (section, key) of a file holding bytes, with a buffer of size.
@@ -67,10 +57,8 @@ TEST_F(ProfileTest, Utf16WithItsMarkAndEightBitTextReadTheSame) {
   EXPECT_EQ(std::u16string(Get("\xEF\xBB\xBF" + ZYT::WideToUtf8(text), u"Orrery", u"HTMLFILE").c_str()), expected);
   // 8-bit text is the system code page: UTF-8 unless the machine says otherwise.
   EXPECT_EQ(std::u16string(Get(ZYT::WideToUtf8(text), u"Orrery", u"HTMLFILE").c_str()), expected);
-  SetRegistryString(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", u"ACP", u"1252");
-  ZYT::ResetCodePageCache();
+  SetCodePage(u"1252");
   EXPECT_EQ(std::u16string(Get("[Orrery]\nHTMLFILE=\xE9t\xE9\n", u"Orrery", u"HTMLFILE").c_str()), u"\u00e9t\u00e9");
-  ZYT::ResetCodePageCache();
 }
 
 TEST_F(ProfileTest, ValuesAreCutToTheBufferAndCountedWithoutTheTerminator) {

@@ -97,10 +97,8 @@ TEST_F(RegistryFileTest, ImportReadsUtf16FilesAndDeletions) {
       u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Gone\\Child]\r\n\"v\"=\"1\"\r\n"
       u"[HKEY_CURRENT_USER\\Kept]\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n\r\n"
       u"[-HKEY_CURRENT_USER\\Gone]\r\n[HKEY_CURRENT_USER\\Kept]\r\n\"a\"=-\r\n";
-  std::string raw = "\xFF\xFE";
-  raw.append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
   std::string error;
-  ASSERT_EQ(ZYT::RegImportText(raw, error), ERROR_SUCCESS) << error;
+  ASSERT_EQ(ZYT::RegImportText(ZYT::Test::Utf16File(text), error), ERROR_SUCCESS) << error;
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Gone", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Kept", 0, KEY_READ, &key), ERROR_SUCCESS);

@@ -175,19 +175,6 @@ TEST_F(RegistryTest, DeletionRulesAndDeletedKeys) {
   EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u""), ERROR_ACCESS_DENIED);
 }
 
-TEST_F(RegistryTest, ClassesRootIsAViewOfMachineClasses) {
-  HKEY key = Create(HKEY_CLASSES_ROOT, u".mp3");
-  SetString(key, nullptr, u"mp3file");
-  RegCloseKey(key);
-  HKEY machine = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes\\.MP3", 0, KEY_READ, &machine), ERROR_SUCCESS);
-  WCHAR buffer[16];
-  DWORD cb = sizeof buffer;
-  ASSERT_EQ(RegQueryValueExW(machine, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &cb), ERROR_SUCCESS);
-  EXPECT_EQ(std::u16string(buffer), u"mp3file");
-  RegCloseKey(machine);
-}
-
 TEST_F(RegistryTest, AccessRightsAndReadOnlyRoots) {
   HKEY writable = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Locked");
   RegCloseKey(writable);

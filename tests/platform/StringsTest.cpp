@@ -6,19 +6,8 @@
 
 namespace {
 
-class StringsTest : public ZYT::Test::MachineTest {
- protected:
-  void SetCodePage(const char16_t* acp) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, u"ACP", 0, REG_SZ, reinterpret_cast<const BYTE*>(acp),
-                   static_cast<DWORD>((std::char_traits<char16_t>::length(acp) + 1) * 2));
-    RegCloseKey(key);
-    ZYT::ResetCodePageCache();
-  }
-};
+class StringsTest : public ZYT::Test::MachineTest {};
+using ZYT::Test::SetCodePage;
 
 TEST_F(StringsTest, SystemCodePageIsUtf8UnlessConfigured) {
   EXPECT_EQ(GetACP(), 65001u);

@@ -119,16 +119,6 @@ class VolumeTest : public MachineTest {
   static void MapDrive(const std::u16string& drive, const std::string& folder) {
     SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Platform\\Drives", drive, ZYT::Utf8ToWide(folder));
   }
-  static void Declare(const std::u16string& root, const std::u16string& label, DWORD serial) {
-    std::u16string key = std::u16string(ZYT::kVolumesKey) + u"\\" + root;
-    SetRegistryString(HKEY_LOCAL_MACHINE, key, u"VolumeName", label);
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_WRITE, &handle), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(handle, u"SerialNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&serial),
-                             sizeof serial),
-              ERROR_SUCCESS);
-    RegCloseKey(handle);
-  }
   struct Answer {
     BOOL ok = FALSE;
     DWORD error = 0;
@@ -150,7 +140,7 @@ class VolumeTest : public MachineTest {
 TEST_F(VolumeTest, ADeclaredRootAnswersItsMediumWhileItsFolderExists) {
   ASSERT_EQ(mkdir(PathIn("cd").c_str(), 0700), 0);
   MapDrive(u"D:", PathIn("cd"));
-  Declare(u"D:", u"HOLIDAYS 2004", 0x1A2B3C4D);
+  DeclareVolume(u"D:", u"HOLIDAYS 2004", 0x1A2B3C4D);
   for (const char16_t* root : {u"D:\\", u"d:\\", u"D:"}) {
     Answer a = Query(root);
     ASSERT_TRUE(a.ok) << a.error;
@@ -176,7 +166,7 @@ TEST_F(VolumeTest, ADeclaredRootAnswersItsMediumWhileItsFolderExists) {
 
 TEST_F(VolumeTest, APosixFolderCanBeDeclaredToo) {
   ASSERT_EQ(mkdir(PathIn("media").c_str(), 0700), 0);
-  Declare(ZYT::Utf8ToWide(PathIn("media")), u"DISC 2", 7);
+  DeclareVolume(ZYT::Utf8ToWide(PathIn("media")), u"DISC 2", 7);
   Answer a = Query(ZYT::Utf8ToWide(PathIn("media") + "/").c_str());
   ASSERT_TRUE(a.ok) << a.error;
   EXPECT_EQ(a.label, u"DISC 2");
@@ -236,14 +226,6 @@ TEST_F(VolumeTest, LabelAndSerialAreProbedFromTheFileSystem) {
   EXPECT_FALSE(ZYT::ProbeVolume(PathIn("fifo"), volume, error));
   alarm(0);
   EXPECT_EQ(error, ERROR_ACCESS_DENIED);
-}
-
-TEST(ErrorModeTest, SetErrorModeAnswersThePreviousMode) {
-  UINT original = SetErrorMode(SEM_FAILCRITICALERRORS);
-  EXPECT_EQ(GetErrorMode(), SEM_FAILCRITICALERRORS);
-  EXPECT_EQ(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX), SEM_FAILCRITICALERRORS);
-  EXPECT_EQ(SetErrorMode(original), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  EXPECT_EQ(GetErrorMode(), original);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Limits are kept between reads while the registry is unchanged; a change,
-// made here or by another process, is what the next read gives.
+// made here or by another process, is what the next read gives. A limit is a
+// DWORD: a value of another type leaves the caller's default.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -28,14 +29,6 @@ class PerfLimitsCacheTest : public ZYT::Test::MachineTest {
     ProcessResult import = RunZytfilt({"reg", "import", PathIn("limit.reg")}, ZYT::Test::OnMachine(*this, PathIn("home")));
     ASSERT_EQ(import.status, 0) << import.err;
   }
-  void SetHere(LPCWSTR name, DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
 };
 
 TEST_F(PerfLimitsCacheTest, AnotherProcessChangingALimitIsSeenByTheNextRead) {
@@ -53,11 +46,25 @@ TEST_F(PerfLimitsCacheTest, AnotherProcessChangingALimitIsSeenByTheNextRead) {
 TEST_F(PerfLimitsCacheTest, OwnWritesCountAtOnceAndEachDefaultStaysItsCallers) {
   EXPECT_EQ(GetLimit(u"MaxPerfOther", 3), 3u);
   EXPECT_EQ(GetLimit(u"MaxPerfOther", 4), 4u) << "what is kept is the value read, not the first caller's default";
-  SetHere(u"MaxPerfOther", 12);
+  ZYT::Test::SetLimit(u"MaxPerfOther", 12);
   EXPECT_EQ(GetLimit(u"maxperfother", 3), 12u) << "this process's write, the very next read; names case-blind";
   EXPECT_EQ(GetLimit(u"MaxPerfUnset", 6), 6u);
-  SetHere(u"MaxPerfOther", 0);
-  EXPECT_EQ(GetLimit(u"MaxPerfOther", 3), 0u);
+  ZYT::Test::SetLimit(u"MaxPerfOther", 0);
+  EXPECT_EQ(GetLimit(u"MaxPerfOther", 3), 0u) << "zero is a value, not a missing one";
+}
+
+TEST_F(PerfLimitsCacheTest, ValuesOfAnotherTypeAreIgnored) {
+  const char16_t text[] = u"12";
+  const BYTE shortDword[2] = {1, 0};
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, u"MaxThings", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, u"MaxBinary", 0, REG_BINARY, shortDword, sizeof shortDword), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(GetLimit(u"MaxThings", 77), 77u);
+  EXPECT_EQ(GetLimit(u"MaxBinary", 3), 3u);
 }
 
 TEST_F(PerfLimitsCacheTest, AWriteOnOneThreadIsTheNextReadOnAnother) {

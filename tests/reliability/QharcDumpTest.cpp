@@ -11,37 +11,30 @@
 #include "tests/support/PdfSamples.h"
 #include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class QharcDumpTest : public MachineTest {
+class QharcDumpTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
+    ZytfiltMachineTest::SetUp();
     WriteBytes(SettingsPath(),
                "<settings><repository><user location=\"" + PathIn("repo") + "\"/></repository></settings>");
     ASSERT_EQ(mkdir(PathIn("repo").c_str(), 0700), 0);
-    m_machine = OnMachine(*this, PathIn("home"));
     // Set up for the product: the catalog proxy stands in front of every
     // filter, with the native filter saved beside it, as the item filter expects.
-    ProcessResult setup = RunZytfilt({"setup", "--product"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup", "--product"}));
     ASSERT_EQ(mkdir(PathIn("cd").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(PathIn("cd/docs").c_str(), 0700), 0);
     WriteBytes(PathIn("cd/docs/readme.txt"), "words from the medium\n");
     // The drive holds a copy of the CD; the volume table names its medium.
     std::string folder;
     for (char c : PathIn("cd")) folder += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    WriteBytes(PathIn("machine.reg"),
-               "Windows Registry Editor Version 5.00\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Platform\\Drives]\r\n"
-               "\"D:\"=\"" + folder + "\"\r\n\r\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Volumes\\D:]\r\n"
-               "\"VolumeName\"=\"HOLIDAYS\"\r\n"
-               "\"SerialNumber\"=dword:1a2b3c4d\r\n");
-    ProcessResult import = RunZytfilt({"reg", "import", PathIn("machine.reg")}, m_machine);
-    ASSERT_EQ(import.status, 0) << import.err;
+    Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Platform\\Drives]\r\n\"D:\"=\"" + folder +
+           "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Volumes\\D:]\r\n"
+           "\"VolumeName\"=\"HOLIDAYS\"\r\n\"SerialNumber\"=dword:1a2b3c4d\r\n");
   }
   std::string WriteItem(const std::string& serial, const std::string& ripped = "readme.txt") {
     const std::string item = PathIn("holiday.qharc");
@@ -51,7 +44,6 @@ class QharcDumpTest : public MachineTest {
                    "\" original-root-path=\"D:\\\"/></qharc-item>");
     return item;
   }
-  ProcessOptions m_machine;
 };
 
 TEST_F(QharcDumpTest, TheRippedFilesTextThenTheArchiveName) {

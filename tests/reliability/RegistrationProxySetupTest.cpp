@@ -3,8 +3,6 @@
 // unregistration gives each its native filter back.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "platform/win32/Strings.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
@@ -28,16 +27,8 @@ constexpr char16_t kForeignAddin[] =
     u"SOFTWARE\\Classes\\CLSID\\{F0F0F0F0-0000-0000-0000-0000000000F0}\\PersistentAddinsRegistered\\"
     u"{89BCB740-6119-101A-BCB7-00DD010655AF}";
 
-class RegistrationProxySetupTest : public MachineTest {
+class RegistrationProxySetupTest : public ZytfiltMachineTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    ASSERT_EQ(mkdir(PathIn("home").c_str(), 0700), 0);
-  }
-  ProcessResult Zytfilt(const std::vector<std::string>& arguments) {
-    ProcessOptions options{.env = {{"ZYT_SETTINGS", SettingsPath()}, {"HOME", PathIn("home")}}};
-    return RunZytfilt(arguments, options);
-  }
   std::string Export(const std::string& key) {
     ProcessResult o = Zytfilt({"reg", "export", key});
     EXPECT_EQ(o.status, 0) << o.err;

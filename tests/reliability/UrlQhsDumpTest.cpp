@@ -11,18 +11,17 @@
 #include "platform/indexer/FilterWalk.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/ZytfiltMachine.h"
 
 namespace ZYT::Test {
 namespace {
 
-class UrlQhsDumpTest : public MachineTest {
+class UrlQhsDumpTest : public ZytfiltMachineTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
-    m_machine = OnMachine(*this, PathIn("home"));
+    ZytfiltMachineTest::SetUp();
     // The product's set-up records the HTML filter that a shortcut is handed to.
-    ProcessResult setup = RunZytfilt({"setup", "--product"}, m_machine);
-    ASSERT_EQ(setup.status, 0) << setup.err;
+    ASSERT_NO_FATAL_FAILURE(Ok({"setup", "--product"}));
   }
   // Every file of the test's machine (home, settings, the repository and its
   // temporary folder) but the registry store's own: what a dump may leave is
@@ -55,7 +54,6 @@ class UrlQhsDumpTest : public MachineTest {
   static bool AnyHas(const std::vector<std::string>& lines, const std::string& text) {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
   }
-  ProcessOptions m_machine;
 };
 
 TEST_F(UrlQhsDumpTest, AShortcutWithItsSavedCopyIsThatPage) {

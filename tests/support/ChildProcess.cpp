@@ -153,12 +153,8 @@ ProcessResult ChildProcess::Wait(int timeoutSeconds) {
 }
 
 ProcessResult ChildProcess::Stop(int signal, int timeoutSeconds) {
-  Signal(signal);
-  return Wait(timeoutSeconds);
-}
-
-void ChildProcess::Signal(int signal) const {
   if (m_pid > 0) kill(m_pid, signal);
+  return Wait(timeoutSeconds);
 }
 
 void ChildProcess::Kill() {

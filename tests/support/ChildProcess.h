@@ -65,7 +65,6 @@ class ChildProcess {
   ProcessResult Wait(int timeoutSeconds = kWatchdogSeconds);
   // Sends signal and waits for the end.
   ProcessResult Stop(int signal = SIGTERM, int timeoutSeconds = kWatchdogSeconds);
-  void Signal(int signal) const;
   void Kill();
 
   std::string Out() const;

@@ -16,6 +16,7 @@
 #include "platform/win32/RegistryStore.h"
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
+#include "platform/win32/Volume.h"
 
 namespace ZYT::Test {
 
@@ -37,6 +38,7 @@ void MachineTest::SetUp() {
   // Item ids of the thumbnail service, never the user's own.
   setenv("ZYT_THUMBNAILS", (m_dir + "/thumbnails.db").c_str(), 1);
   ResetRegistryStore();
+  ResetCodePageCache();
   FailTaskAllocations(0, 0);
 }
 
@@ -49,12 +51,34 @@ void SetRegistryString(HKEY root, const std::u16string& key, const std::u16strin
   RegCloseKey(handle);
 }
 
-void SetLimit(const char16_t* name, DWORD value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLimitsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+void SetRegistryDword(HKEY root, const std::u16string& key, const std::u16string& name, DWORD value) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(handle, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
             ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value), ERROR_SUCCESS);
-  RegCloseKey(key);
+  RegCloseKey(handle);
+}
+
+void SetLimit(const char16_t* name, DWORD value) { SetRegistryDword(HKEY_LOCAL_MACHINE, kLimitsKey, name, value); }
+
+void SetCodePage(const std::u16string& acp) {
+  SetRegistryString(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", u"ACP", acp);
+  ResetCodePageCache();
+}
+
+void DeclareVolume(const std::u16string& root, const std::u16string& label, DWORD serial) {
+  const std::u16string key = std::u16string(kVolumesKey) + u"\\" + root;
+  SetRegistryString(HKEY_LOCAL_MACHINE, key, u"VolumeName", label);
+  SetRegistryDword(HKEY_LOCAL_MACHINE, key, u"SerialNumber", serial);
+}
+
+std::string Utf16File(std::u16string_view text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t c : text) {
+    const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
 }
 
 HRESULT RegisterModule(const std::string& path) {
@@ -98,6 +122,7 @@ void MachineTest::TearDown() {
     if (entry.path().filename().string().rfind("sem." + m_namespace + ".", 0) == 0) std::filesystem::remove(entry.path(), shm);
   FailTaskAllocations(0, 0);
   ResetRegistryStore();
+  ResetCodePageCache();
   unsetenv("ZYT_REGISTRY");
   if (m_hadTmp)
     setenv("TMPDIR", m_savedTmp.c_str(), 1);

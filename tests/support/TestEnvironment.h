@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/WinTypes.h"
@@ -40,19 +41,25 @@ class MachineTest : public ::testing::Test {
 // Writes a REG_SZ value, creating the key; fails the test when it cannot.
 void SetRegistryString(HKEY root, const std::u16string& key, const std::u16string& name, const std::u16string& value);
 
+// Writes a REG_DWORD value, creating the key; fails the test when it cannot.
+void SetRegistryDword(HKEY root, const std::u16string& key, const std::u16string& name, DWORD value);
+
 // Sets a limit (a REG_DWORD under the limits key) of the test's machine.
 void SetLimit(const char16_t* name, DWORD value);
+
+// The machine's ANSI code page ("1252", "65001"), seen at once.
+void SetCodePage(const std::u16string& acp);
+
+// Declares the medium at a drive ("D:") or folder in the machine's volume table.
+void DeclareVolume(const std::u16string& root, const std::u16string& label, DWORD serial);
+
+// The bytes of a UTF-16 file: the byte order mark, then text.
+std::string Utf16File(std::u16string_view text, bool bigEndian = false);
 
 // Loads a built module and runs its DllRegisterServer against the test's registry.
 HRESULT RegisterModule(const std::string& path);
 // Points ZYT_SETTINGS at a file in the test's folder and registers the
 // components module, so that the settings server answers from that file.
 void UseSettingsServer(MachineTest& test, const std::string& settingsXml);
-
-// "\x41\x00" style literals with embedded NULs.
-template <size_t N>
-std::string Bytes(const char (&text)[N]) {
-  return std::string(text, N - 1);
-}
 
 }  // namespace ZYT::Test

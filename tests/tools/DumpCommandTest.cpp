@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <regex>
 
 #include "doctypes/CatalogEnumerator.h"
 #include "platform/win32/Registry.h"
+#include "platform/win32/RegistryKey.h"
 #include "platform/win32/Strings.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -23,10 +21,6 @@ class DumpCommandTest : public MachineTest {
     ProcessOptions options{.env = {{"ZYT_SETTINGS", SettingsPath()}}};
     if (!home.empty()) options.env.emplace_back("HOME", home);
     return RunZytfilt(arguments, options);
-  }
-  static std::vector<std::string> With(std::vector<std::string> arguments, const std::string& last) {
-    arguments.push_back(last);
-    return arguments;
   }
 };
 
@@ -65,23 +59,16 @@ TEST_F(DumpCommandTest, OptionsReachTheFilter) {
   EXPECT_NE(o.out.find("end of chunks"), std::string::npos) << "an Ogg file read as MP3 has no tags";
 }
 
-TEST_F(DumpCommandTest, ErrorsAreOneLineAndAFailingExit) {
-  WriteBytes(PathIn("notes.unknownext"), "x");
-  ProcessResult o = Run({"dump", PathIn("notes.unknownext")});
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(Lines(o.err).size(), 1u) << o.err;
-  EXPECT_NE(o.err.find("no filter is registered"), std::string::npos);
-  o = Run({"dump", "--json", PathIn("missing.mp3")});
-  EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.out.find("\"error\":\"0x80041703\",\"step\":\"Init\""), std::string::npos) << o.out;
-  o = Run({"dump", "--buffer", "0", "x.mp3"});
-  EXPECT_EQ(o.status, 2);
-  EXPECT_EQ(Lines(o.err).size(), 1u);
-  o = Run({"dump", "--attribute", "nonsense", "x.mp3"});
-  EXPECT_EQ(o.status, 2);
-  o = Run({"frobnicate"});
-  EXPECT_EQ(o.status, 2);
-  EXPECT_EQ(Lines(o.err).size(), 1u);
+// Usage mistakes exit with 2 and one line; a file that cannot be filtered
+// (CliErrorsTest) with 1.
+TEST_F(DumpCommandTest, UsageMistakesAreOneLineAndExitTwo) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"dump", "--buffer", "0", "x.mp3"},
+                                               std::vector<std::string>{"dump", "--attribute", "nonsense", "x.mp3"},
+                                               std::vector<std::string>{"frobnicate"}}) {
+    ProcessResult o = Run(args);
+    EXPECT_EQ(o.status, 2) << args.back();
+    EXPECT_EQ(Lines(o.err).size(), 1u) << o.err;
+  }
 }
 
 TEST_F(DumpCommandTest, SetupForTheProductMakesALocalCatalogOverHome) {
@@ -93,55 +80,9 @@ TEST_F(DumpCommandTest, SetupForTheProductMakesALocalCatalogOverHome) {
   const char* home = std::getenv("HOME");
   ASSERT_TRUE(CatalogTypeOfFile(ZYT::Utf8ToWide(std::string(home) + "/notes.txt"), type));
   EXPECT_EQ(type, u"local");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Orrery", 0, KEY_READ, &key), ERROR_SUCCESS);
-  WCHAR value[8] = {};
-  DWORD cb = sizeof value;
-  RegQueryValueExW(key, u"configured", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &cb);
-  RegCloseKey(key);
-  EXPECT_EQ(std::u16string(value), u"yes");
+  EXPECT_EQ(ZYT::CRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Orrery", KEY_READ).GetStringValue(u"configured"), u"yes");
   std::string settings = ReadBytes(SettingsPath());
   EXPECT_EQ(settings.find("catalog-type=\"local\""), settings.rfind("catalog-type=\"local\"")) << "one entry only";
-}
-
-// What the product's catalog proxy promises once the product is set up: in the
-// home catalog the native text, then the product's values 2, 3 and 4 and the
-// keywords; outside it the native filter's dump unchanged; a performance line
-// each. No option names the proxy: registration put it in front of the filter.
-TEST_F(DumpCommandTest, TheCatalogProxyInFrontOfTheTextFilter) {
-  mkdir(PathIn("home").c_str(), 0700);
-  WriteBytes(PathIn("home/note.txt"), "Hello proxy world.\n");
-  WriteBytes(PathIn("note.txt"), "Hello proxy world.\n");
-  const std::string home = PathIn("home");
-  ASSERT_EQ(Run({"setup", "--product"}, home).status, 0);
-  std::filesystem::create_directories(PathIn("repository/Debug"));
-
-  ProcessResult o = Run({"dump", "--json", PathIn("home/note.txt")}, home);
-  ASSERT_EQ(o.status, 0) << o.err;
-  auto lines = Lines(o.out);
-  ASSERT_EQ(lines.size(), 6u) << o.out;
-  EXPECT_NE(lines[0].find("\"flags\":\"text\""), std::string::npos) << lines[0];
-  EXPECT_NE(lines[0].find("\"text\":\"Hello proxy world.\""), std::string::npos) << lines[0];
-  const std::string product = "\"propset\":\"{AA69B8CB-2620-4097-81F9-1CC3D0E15C2C}\",\"propid\":";
-  EXPECT_NE(lines[1].find(product + "2,"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[1].find("\"value\":{\"vt\":11,\"data\":true}"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[2].find(product + "3,"), std::string::npos) << lines[2];
-  EXPECT_NE(lines[2].find("\"data\":\"text/plain\""), std::string::npos) << lines[2];
-  EXPECT_NE(lines[3].find(product + "4,"), std::string::npos) << lines[3];
-  EXPECT_NE(lines[4].find("\"propset\":\"{F29F85E0-4FF9-1068-AB91-08002B27B3D9}\",\"propid\":5,"), std::string::npos)
-      << lines[4];
-  EXPECT_NE(lines[5].find("\"end\":\"0x80041700\""), std::string::npos);
-
-  // The machine's text filter by its class, which the proxy drives.
-  ProcessResult native = Run({"dump", "--json", "--class", "{C1243CA0-BF96-11CD-B579-08002B30BFEB}", PathIn("note.txt")}, home);
-  ProcessResult passed = Run({"dump", "--json", PathIn("note.txt")}, home);
-  ASSERT_EQ(native.status, 0) << native.err;
-  EXPECT_EQ(passed.out, native.out) << "outside the catalogs the proxy only passes the native filter on";
-
-  auto table = Lines(ReadBytes(PathIn("repository/Debug/indexer-performance.csv")));
-  ASSERT_EQ(table.size(), 2u);
-  EXPECT_NE(table[0].find("," + PathIn("home/note.txt") + ",text/plain,"), std::string::npos) << table[0];
-  EXPECT_NE(table[1].find("," + PathIn("note.txt") + ",,"), std::string::npos) << table[1];
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <memory>
 
 #include "filters/items/MonitorRequest.h"
 #include "platform/win32/ObjectNames.h"
 #include "platform/win32/Pipes.h"
 #include "platform/win32/Strings.h"
+#include "tests/reliability/MonitorRequests.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tools/zyt-monitor/MonitorItems.h"
@@ -84,13 +82,9 @@ TEST_F(MonitorTest, MalformedRequestsAndVanishingClientsAreSurvived) {
   EXPECT_EQ(read, CMonitorRequest::kRecordSize) << "a short request still gets a whole answer";
   EXPECT_EQ(CMonitorRequest::ResultOf(answer), E_INVALIDARG);
 
-  // A client that connects, sends half a record and leaves.
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string path = ZYT::SocketPathFor(kPimServerPipe);
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // A client that connects and leaves without a word.
+  int fd = ConnectToPipe(kPimServerPipe);
+  ASSERT_GE(fd, 0);
   close(fd);
 
   WriteBytes(PathIn("people.vcf"), kCards);

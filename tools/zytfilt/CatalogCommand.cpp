@@ -5,6 +5,7 @@
 #include "platform/win32/WinError.h"
 #include "platform/win32/Strings.h"
 #include "tools/zytfilt/Commands.h"
+#include "tools/zytfilt/IndexStore.h"
 
 namespace {
 
@@ -13,7 +14,8 @@ const char kCatalogUsage[] =
     "       zytfilt catalog add NAME LOCATION FOLDER... [--machine MACHINE]\n"
     "       zytfilt catalog remove NAME\n"
     "A catalog covers its folders and everything below them; MACHINE (default '.',\n"
-    "this machine) names the machine that serves it.\n";
+    "this machine) names the machine that serves it. 'list' shows a line per\n"
+    "catalog: name, machine, location, index database, folders, between tabs.\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "zytfilt catalog: %s\n", message.c_str());
@@ -29,8 +31,8 @@ int RunCatalogCommand(const std::vector<std::string>& args) {
   }
   if (args[0] == "list") {
     for (const ZYT::CatalogInfo& c : ZYT::ListCatalogs()) {
-      std::printf("%s\t%s\t%s", ZYT::WideToUtf8(c.name).c_str(), ZYT::WideToUtf8(c.machine).c_str(),
-                  ZYT::WideToUtf8(c.location).c_str());
+      std::printf("%s\t%s\t%s\t%s", ZYT::WideToUtf8(c.name).c_str(), ZYT::WideToUtf8(c.machine).c_str(),
+                  ZYT::WideToUtf8(c.location).c_str(), ZYT::Index::DatabasePath(c).c_str());
       for (const auto& scope : c.scopes) std::printf("\t%s", ZYT::WideToUtf8(scope).c_str());
       std::printf("\n");
     }

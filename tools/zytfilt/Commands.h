@@ -11,6 +11,10 @@ int RunSetupCommand(const std::vector<std::string>& args);
 int RunDumpCommand(const std::vector<std::string>& args);
 int RunCatalogCommand(const std::vector<std::string>& args);
 int RunDoctypesCommand(const std::vector<std::string>& args);
+int RunIndexCommand(const std::vector<std::string>& args);
+// The filter host zytfilt index starts; not for people.
+int RunIndexWorker(const std::vector<std::string>& args);
+int RunSearchCommand(const std::vector<std::string>& args);
 // Binds the office document types to the XML proxy through the document type
 // manager (setup --product); the module must be registered.
 int BindProductDocTypes();

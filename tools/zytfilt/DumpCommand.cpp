@@ -27,6 +27,7 @@
 #include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
 #include "tools/zytfilt/Commands.h"
+#include "tools/zytfilt/FileWalk.h"
 
 namespace {
 
@@ -220,20 +221,6 @@ void ReportFailure(const Options& options, const std::string& file, const char* 
   std::printf("%s}\n", line.c_str());
 }
 
-// Creates the filter for a file: the registry's chain, or the class given.
-HRESULT OpenFilter(const Options& options, const std::u16string& path, ZYT::ComPtr<IFilter>& filter) {
-  if (options.filterClass.empty()) return LoadIFilter(path.c_str(), nullptr, filter.put_void());
-  CLSID clsid{};
-  HRESULT hr = CLSIDFromString(options.filterClass.c_str(), &clsid);
-  if (FAILED(hr)) return hr;
-  hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IFilter, filter.put_void());
-  if (FAILED(hr)) return hr;
-  ZYT::ComPtr<IPersistFile> persist;
-  hr = filter.As(persist);
-  if (FAILED(hr)) return hr;
-  return persist->Load(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE);
-}
-
 // quotedFile: the file's name as a JSON string, the same on every line.
 void PrintJsonChunk(const std::string& quotedFile, const ZYT::WalkedChunk& c) {
   const STAT_CHUNK& s = c.stat;
@@ -285,24 +272,12 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
     if (n > 0 && n < 4096) path = std::u16string(cwd, n) + u"/" + path;
   }
   SetErrorInfo(0, nullptr);  // a description left by an earlier file is not this one's
-  progress.Begin(file);
-  ZYT::ComPtr<IFilter> filter;
-  HRESULT hr = OpenFilter(options, path, filter);
-  if (FAILED(hr)) {
-    progress.End();
-    ReportFailure(options, file, "Load", hr);
-    return false;
-  }
   ZYT::WalkOptions walk;
   walk.initFlags = options.initFlags;
   walk.attributes = options.attributes;
   walk.bufferSize = options.buffer;
   walk.maxChunks = ZYT::GetLimit(u"MaxDumpChunks", 100000);
   walk.probe = options.check;
-  // What hosts accept: any chunk source (derived chunks name another), and
-  // either refusal of GetText on a value chunk or GetValue on a text chunk.
-  walk.sourceRule = ZYT::WalkOptions::SourceRule::Any;
-  walk.crossCallsAnyRefusal = true;
   // Chunks are printed as they come, so memory does not grow with a file's
   // chunk count; the file line waits for Init, whose failure is its own line.
   const std::string quoted = ZYT::JsonString(ZYT::PosixNameToWide(file));
@@ -318,13 +293,14 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
     else
       PrintTextChunk(c);
   };
-  ZYT::WalkResult result = ZYT::WalkFilter(filter.get(), walk);
-  filter.Reset();
+  progress.Begin(file);
+  ZYT::Zytfilt::FileWalk walked = ZYT::Zytfilt::FilterFile(path, options.filterClass, std::move(walk));
   progress.End();
-  if (FAILED(result.init)) {
-    ReportFailure(options, file, "Init", result.init);
+  if (walked.failedStep) {
+    ReportFailure(options, file, walked.failedStep, walked.hr);
     return false;
   }
+  const ZYT::WalkResult& result = walked.result;
   start();
   if (result.cut) {
     if (options.json)
@@ -347,15 +323,6 @@ bool DumpFile(const Options& options, const std::string& file, CProgressWatch& p
   for (const std::string& violation : result.violations)
     std::fprintf(stderr, "zytfilt dump: %s: %s\n", file.c_str(), violation.c_str());
   return false;
-}
-
-bool MachineIsSetUp() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{32E04D14-5E47-11D7-B40F-00D009EF4932}\\InprocServer32", 0,
-                    KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
-  RegCloseKey(key);
-  return true;
 }
 
 }  // namespace
@@ -421,9 +388,59 @@ int RunDumpCommand(const std::vector<std::string>& args) {
   for (size_t i = 0, n = 0; i < options.attributes.size(); ++i)
     if (options.attributes[i].psProperty.ulKind == PRSPEC_LPWSTR)
       options.attributes[i].psProperty.lpwstr = options.names[n++].data();
-  if (!MachineIsSetUp() && Setup(true) != 0) return 1;
+  if (!ZYT::Zytfilt::MachineIsSetUp() && Setup(true) != 0) return 1;
   bool ok = true;
   CProgressWatch progress(options.progressSeconds);
   for (const std::string& file : options.files) ok = DumpFile(options, file, progress) && ok;
   return ok ? 0 : 1;
 }
+
+namespace ZYT::Zytfilt {
+
+bool MachineIsSetUp() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{32E04D14-5E47-11D7-B40F-00D009EF4932}\\InprocServer32", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+namespace {
+
+HRESULT OpenFilter(const std::u16string& filterClass, const std::u16string& path, ComPtr<IFilter>& filter) {
+  if (filterClass.empty()) return LoadIFilter(path.c_str(), nullptr, filter.put_void());
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromString(filterClass.c_str(), &clsid);
+  if (FAILED(hr)) return hr;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IFilter, filter.put_void());
+  if (FAILED(hr)) return hr;
+  ComPtr<IPersistFile> persist;
+  hr = filter.As(persist);
+  if (FAILED(hr)) return hr;
+  return persist->Load(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE);
+}
+
+}  // namespace
+
+FileWalk FilterFile(const std::u16string& path, const std::u16string& filterClass, WalkOptions walk) {
+  FileWalk walked;
+  ComPtr<IFilter> filter;
+  walked.hr = OpenFilter(filterClass, path, filter);
+  if (FAILED(walked.hr)) {
+    walked.failedStep = "Load";
+    return walked;
+  }
+  // What hosts accept: any chunk source (derived chunks name another), and
+  // either refusal of GetText on a value chunk or GetValue on a text chunk.
+  walk.sourceRule = WalkOptions::SourceRule::Any;
+  walk.crossCallsAnyRefusal = true;
+  walked.result = WalkFilter(filter.get(), walk);
+  if (FAILED(walked.result.init)) {
+    walked.failedStep = "Init";
+    walked.hr = walked.result.init;
+  }
+  return walked;
+}
+
+}  // namespace ZYT::Zytfilt

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/indexer/Catalogs.h"
@@ -19,6 +20,20 @@ namespace ZYT::Index {
 class StoreError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A query that the store cannot read: what() names the database file too.
+class QueryError : public StoreError {
+ public:
+  QueryError(const std::string& databasePath, std::string query, std::string reason)
+      : StoreError(databasePath + ": cannot read the query '" + query + "': " + reason),
+        query_(std::move(query)),
+        reason_(std::move(reason)) {}
+  const std::string& query() const { return query_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string query_, reason_;
 };
 
 // What tells a file unchanged since it was recorded.
@@ -104,7 +119,8 @@ class Store {
   std::unique_ptr<Impl> impl_;
 };
 
-// The database of a catalog: a file in the catalog's location.
+// The database of a catalog: a file in the catalog's location ("zytindex.db");
+// empty when the catalog has no location.
 std::string DatabasePath(const CatalogInfo& catalog);
 
 // The catalog that FOLDER... arguments and a search without --catalog use:

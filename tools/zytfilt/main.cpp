@@ -16,7 +16,9 @@ const char kUsage[] =
     "  setup       prepare this machine: registry, settings, modules (safe to repeat)\n"
     "  register    run a module's DllRegisterServer\n"
     "  unregister  run a module's DllUnregisterServer\n"
+    "  index       filter a catalog's folders into its search index\n"
     "  catalog     list, add and remove the indexer's catalogs\n"
+    "  search      find files in a catalog's index by words and properties\n"
     "  doctypes    choose per extension the filter, converter and thumbnailer\n"
     "  reg         read and write the machine's registry (export, import, query)\n"
     "  help        this text; 'zytfilt COMMAND --help' for a command's\n"
@@ -43,7 +45,10 @@ int main(int argc, char** argv) {
   if (command == "reg") return RunRegCommand(args);
   if (command == "setup") return RunSetupCommand(args);
   if (command == "dump") return RunDumpCommand(args);
+  if (command == "index") return RunIndexCommand(args);
+  if (command == "index-worker") return RunIndexWorker(args);
   if (command == "catalog") return RunCatalogCommand(args);
+  if (command == "search") return RunSearchCommand(args);
   if (command == "doctypes") return RunDoctypesCommand(args);
   if (command == "register") return RunRegisterCommand(args, true);
   if (command == "unregister") return RunRegisterCommand(args, false);

@@ -70,21 +70,6 @@ class FeedItemFilterTest : public MachineTest {
   }
 };
 
-TEST_F(FeedItemFilterTest, ItemTextThenFeedValuesWithSummaryAsTitle) {
-  // The description carries HTML escaped, as feeds do.
-  const std::string item =
-      "<item><feed-name>Daily News</feed-name><feed-url>http://news.example.org/rss</feed-url>"
-      "<description>Hello &lt;b&gt;big&lt;/b&gt;   world\n</description></item>";
-  WalkResult r = WalkItem(item);
-  ASSERT_TRUE(ObeysProtocol(r));
-  EXPECT_EQ(Texts(r), (std::vector<std::u16string>{u"Daily News", u"http://news.example.org/rss",
-                                                   u"Hello <b>big</b>   world\n"}))
-      << "the XML filter reads the document itself";
-  EXPECT_EQ(OwnValues(r), (std::vector<std::string>{"\"Daily News\"", "\"http://news.example.org/rss\"",
-                                                    std::to_string(item.size()), "\"Daily News\"",
-                                                    "\"Hello big world\"", "\"Hello big world\""}));
-}
-
 TEST_F(FeedItemFilterTest, SummaryAndTitleFromLongDescriptions) {
   const std::string a300(300, 'a'), c400(400, 'c');
   const struct {

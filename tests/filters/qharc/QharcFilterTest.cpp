@@ -35,16 +35,6 @@ std::string Item(const std::string& archive, const std::string& ripped, const st
          label + "\" volume-serial-number=\"" + serial + "\" original-root-path=\"" + root + "\"/></qharc-item>";
 }
 
-std::string Utf16WithMark(const std::string& utf8) {
-  std::u16string wide = ZYT::Utf8ToWide(utf8);
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : wide) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
-}
-
 class QharcFilterTest : public MachineTest {
  protected:
   void SetUp() override {
@@ -56,22 +46,12 @@ class QharcFilterTest : public MachineTest {
     ASSERT_EQ(mkdir(PathIn("cd/docs").c_str(), 0700), 0);
     WriteBytes(PathIn("cd/docs/readme.txt"), "words from the medium");
     SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZYT\\Platform\\Drives", u"D:", ZYT::Utf8ToWide(PathIn("cd")));
-    Declare(u"D:", u"HOLIDAYS", kSerial);
+    DeclareVolume(u"D:", u"HOLIDAYS", kSerial);
     // As the catalog proxy leaves it: the text filter saved behind the handler.
     SetRegistryString(HKEY_LOCAL_MACHINE,
                       std::u16string(u"SOFTWARE\\Classes\\CLSID\\") + kTextHandler +
                           u"\\PersistentAddinsRegistered\\{89BCB740-6119-101A-BCB7-00DD010655AF}",
                       u"ZYTOrrerySavedFilterKey", kTextFilter);
-  }
-  static void Declare(const std::u16string& root, const std::u16string& label, DWORD serial) {
-    std::u16string key = std::u16string(ZYT::kVolumesKey) + u"\\" + root;
-    SetRegistryString(HKEY_LOCAL_MACHINE, key, u"VolumeName", label);
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_WRITE, &handle), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(handle, u"SerialNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&serial),
-                             sizeof serial),
-              ERROR_SUCCESS);
-    RegCloseKey(handle);
   }
   std::string WriteItem(const std::string& bytes, const std::string& name = "item.qharc") {
     WriteBytes(PathIn(name), bytes);
@@ -185,10 +165,9 @@ TEST_F(QharcFilterTest, AnEmptyDriveFailsLoadWithItsError) {
 
 TEST_F(QharcFilterTest, Utf16AndEightBitItemFilesReadAlike) {
   // 8-bit items are in the system code page, here Windows-1252.
-  SetRegistryString(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", u"ACP", u"1252");
-  ZYT::ResetCodePageCache();
+  SetCodePage(u"1252");
   const std::string xml = Item("Caf\xC3\xA9 CD", "D:\\docs\\readme.txt", "HOLIDAYS", "439041101", "D:\\");
-  WriteItem(Utf16WithMark(xml), "wide.qharc");
+  WriteItem(Utf16File(ZYT::Utf8ToWide(xml)), "wide.qharc");
   WriteItem(ZYT::WideToCodePage(1252, ZYT::Utf8ToWide(xml)), "narrow.qharc");
   WriteItem(xml, "utf8.qharc");
   std::vector<std::string> archives;
@@ -205,7 +184,6 @@ TEST_F(QharcFilterTest, Utf16AndEightBitItemFilesReadAlike) {
   EXPECT_EQ(archives[0], "\"Caf\xC3\xA9 CD\"");
   EXPECT_EQ(archives[1], archives[0]);
   EXPECT_EQ(archives[2], "\"Caf\xC3\x83\xC2\xA9 CD\"") << "UTF-8 bytes read as 1252 text, as the machine says";
-  ZYT::ResetCodePageCache();
 }
 
 TEST_F(QharcFilterTest, BadItemFilesFailLoadCleanly) {

@@ -11,21 +11,14 @@
 #include "filters/xml/SimpleFileFilterAdapter.h"
 #include "interfaces/ClassIds.h"
 #include "interfaces/SimpleFileFilter.h"
-#include "platform/com/ClassFactory.h"
-#include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
-#include "platform/com/Filter.h"
 #include "platform/com/Guid.h"
-#include "platform/com/ObjBase.h"
-#include "platform/com/ObjIdl.h"
-#include "platform/com/OleAuto.h"
-#include "platform/com/PropIds.h"
-#include "platform/com/TaskAllocator.h"
 #include "platform/win32/Registry.h"
-#include "platform/win32/Strings.h"
 #include "platform/win32/SysInfo.h"
 #include "tests/support/ProtocolDriver.h"
+#include "tests/support/Repository.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/WholeFileFilter.h"
 
 namespace ZYT::Test {
 namespace {
@@ -88,28 +81,15 @@ class CScriptedFilter : public CComObjectRoot, public ISimpleFileFilter {
 };
 
 // Creatable, but not a simple filter.
-class CNotAFilter : public CComObjectRoot, public IPersistFile {
- public:
-  ZYT_BEGIN_INTERFACE_MAP(CNotAFilter)
-  ZYT_INTERFACE(IPersistFile)
-  ZYT_END_INTERFACE_MAP()
-  HRESULT GetClassID(CLSID* clsid) override {
-    *clsid = kNotAFilter;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(LPCOLESTR, DWORD) override { return S_OK; }
-  HRESULT Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
-  HRESULT SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
-};
+WholeFileSeen g_notAFilter;
+using CNotAFilter = CWholeFileFilter<kNotAFilter, g_notAFilter>;
 
 class SimpleFileFilterAdapterTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    Register(kScriptedFilter, &ZytCreateInstance<CScriptedFilter>, m_scripted);
-    Register(kNotAFilter, &ZytCreateInstance<CNotAFilter>, m_notAFilter);
+    ASSERT_EQ(RegisterFake<CScriptedFilter>(kScriptedFilter, &m_scripted), S_OK);
+    ASSERT_EQ(RegisterFake<CNotAFilter>(kNotAFilter, &m_notAFilter), S_OK);
   }
   void TearDown() override {
     CoRevokeClassObject(m_scripted);
@@ -120,25 +100,15 @@ class SimpleFileFilterAdapterTest : public MachineTest {
     g_loadedPath.clear();
     MachineTest::TearDown();
   }
-  template <class Creator>
-  void Register(const CLSID& clsid, Creator creator, DWORD& cookie) {
-    auto* factory = new CComClassFactory(creator);
-    ASSERT_EQ(CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
-    factory->Release();
-  }
   static void Configure(const std::u16string& extension, const std::u16string& plugIn) {
     SetRegistryString(HKEY_LOCAL_MACHINE, u"Software\\ZYT\\Orrery\\Filters\\SimpleFileFilterAdapter\\." + extension,
                       u"", plugIn);
   }
-  ComPtr<IFilter> NewAdapter() {
-    ComPtr<IFilter> filter;
-    EXPECT_EQ(ZytCreateInstance<CSimpleFileFilterAdapter>(nullptr, IID_IFilter, filter.put_void()), S_OK);
-    return filter;
-  }
   // The adapter with the file loaded; Load's answer in loadResult.
   ComPtr<IFilter> Loaded(const std::string& name, HRESULT* loadResult = nullptr) {
     WriteBytes(PathIn(name), "content the plug-in decides about\n");
-    ComPtr<IFilter> filter = NewAdapter();
+    ComPtr<IFilter> filter;
+    EXPECT_EQ(ZytCreateInstance<CSimpleFileFilterAdapter>(nullptr, IID_IFilter, filter.put_void()), S_OK);
     if (!filter) return filter;
     ComPtr<IPersistFile> persist;
     EXPECT_EQ(filter.As(persist), S_OK);
@@ -157,28 +127,6 @@ class SimpleFileFilterAdapterTest : public MachineTest {
   }
   DWORD m_scripted = 0, m_notAFilter = 0;
 };
-
-TEST_F(SimpleFileFilterAdapterTest, TheNullFilterYieldsThePathByProgIdAndByClassId) {
-  ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-  Configure(u"nul1", u"ZytFilters.NullFileFilter");
-  Configure(u"nul2", u"{32E04D14-5E47-11D7-B40F-00D009EF4932}");
-  for (const std::string name : {"a file.nul1", "other.nul2"}) {
-    ComPtr<IFilter> filter = Loaded(name);
-    ASSERT_TRUE(filter);
-    WalkResult r = DriveFilter(filter.get(), NoReinit());
-    ASSERT_TRUE(ObeysProtocol(r)) << name;
-    EXPECT_EQ(r.end, FILTER_E_END_OF_CHUNKS);
-    ASSERT_EQ(r.chunks.size(), 1u) << name;
-    const STAT_CHUNK& s = r.chunks[0].stat;
-    EXPECT_EQ(r.chunks[0].text, PathInW(name));
-    EXPECT_EQ(s.flags, CHUNK_TEXT);
-    EXPECT_EQ(s.breakType, CHUNK_EOS) << "the preset break type";
-    EXPECT_EQ(s.locale, GetSystemDefaultLCID()) << "the preset locale";
-    EXPECT_TRUE(IsEqualGUID(s.attribute.guidPropSet, PSGUID_STORAGE));
-    EXPECT_EQ(s.attribute.psProperty.ulKind, PRSPEC_PROPID);
-    EXPECT_EQ(s.attribute.psProperty.propid, PID_STG_CONTENTS);
-  }
-}
 
 TEST_F(SimpleFileFilterAdapterTest, ChunksAreConvertedInOrder) {
   Configure(u"plg", kScriptedFilterText);
@@ -294,23 +242,6 @@ TEST_F(SimpleFileFilterAdapterTest, ANameTheTableDoesNotKnowFailsTheChunk) {
   EXPECT_EQ(stat.idChunk, 1u) << "the failed chunk was not counted";
 }
 
-TEST_F(SimpleFileFilterAdapterTest, PlugInFailuresPassThroughUnchanged) {
-  Configure(u"plg", kScriptedFilterText);
-  g_loadResult = FILTER_E_ACCESS;
-  HRESULT hr = S_OK;
-  ComPtr<IFilter> filter = Loaded("doc.plg", &hr);
-  EXPECT_EQ(hr, FILTER_E_ACCESS);
-
-  g_loadResult = S_OK;
-  g_plan = {{.text = u"one"}};
-  g_failAt = E_ACCESSDENIED;
-  filter = Loaded("doc.plg");
-  ASSERT_TRUE(filter);
-  WalkResult r = DriveFilter(filter.get(), NoReinit());
-  EXPECT_EQ(r.chunks.size(), 1u);
-  EXPECT_EQ(r.end, E_ACCESSDENIED);
-}
-
 TEST_F(SimpleFileFilterAdapterTest, AConfigurationThatNamesNoPlugInFailsLoad) {
   Configure(u"badclsid", u"{not a class identifier}");
   Configure(u"badprogid", u"No.Such.ProgId");
@@ -346,21 +277,11 @@ TEST_F(SimpleFileFilterAdapterTest, AConfigurationThatNamesNoPlugInFailsLoad) {
     EXPECT_EQ(std::u16string(current), PathInW(c.name));
     CoTaskMemFree(current);
   }
-  ComPtr<IPersistFile> fresh;
-  ComPtr<IFilter> filter = NewAdapter();
-  ASSERT_EQ(filter.As(fresh), S_OK);
-  LPOLESTR current = nullptr;
-  EXPECT_EQ(fresh->GetCurFile(&current), E_FAIL) << "nothing loaded";
-  EXPECT_EQ(fresh->IsDirty(), E_NOTIMPL);
-  EXPECT_EQ(fresh->Save(nullptr, FALSE), S_OK);
 }
 
-
 TEST_F(SimpleFileFilterAdapterTest, TheLogSaysWhatThePlugInDid) {
-  for (const char* folder : {"repo", "repo/Debug", "repo/Debug.Filter"})
-    ASSERT_EQ(mkdir(PathIn(folder).c_str(), 0700), 0);
-  UseSettingsServer(*this, "<settings><repository><user location=\"" + PathIn("repo") +
-                               "\"/></repository></settings>");
+  UseRepository(*this, true);
+  ASSERT_EQ(mkdir(PathIn("repo/Debug").c_str(), 0700), 0);
   Configure(u"plg", kScriptedFilterText);
   Configure(u"notfilter", u"{5F1E0000-0000-0000-0000-0000000000A2}");
   g_plan = {{.breakType = 7, .text = u"odd"}, {.propertySet = kOwnSet, .name = u"rating", .value = u"five"}};
@@ -369,7 +290,8 @@ TEST_F(SimpleFileFilterAdapterTest, TheLogSaysWhatThePlugInDid) {
     ComPtr<IFilter> filter = Loaded("doc.plg");
     ASSERT_TRUE(filter);
     WalkResult r = DriveFilter(filter.get(), NoReinit());
-    EXPECT_EQ(r.end, E_ACCESSDENIED);
+    EXPECT_EQ(r.chunks.size(), 2u) << "the chunks before the plug-in's failure still count";
+    EXPECT_EQ(r.end, E_ACCESSDENIED) << "the plug-in's failure passes unchanged";
     g_loadResult = FILTER_E_ACCESS;
     HRESULT hr = S_OK;
     filter = Loaded("again.plg", &hr);

@@ -49,7 +49,6 @@ class XMLFilterTest : public MachineTest {
   }
   void TearDown() override {
     alarm(0);
-    ZYT::ResetCodePageCache();
     MachineTest::TearDown();
   }
   // The file, loaded into its filter by the registry chain of ".xml".
@@ -74,18 +73,6 @@ class XMLFilterTest : public MachineTest {
     if (texts.size() != 1) return {};
     EXPECT_EQ(texts[0].substr(0, kParseError.size()), kParseError) << ZYT::WideToUtf8(texts[0]);
     return texts[0];
-  }
-  static void SetCodePage(const std::u16string& acp) {
-    SetRegistryString(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", u"ACP", acp);
-    ZYT::ResetCodePageCache();
-  }
-  static std::string Utf16File(std::u16string_view text) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t c : text) {
-      bytes += static_cast<char>(c & 0xFF);
-      bytes += static_cast<char>(c >> 8);
-    }
-    return bytes;
   }
   static std::u16string Read(IFilter* filter, ULONG size, HRESULT* hr) {
     std::u16string buffer(size, u'#');
@@ -114,63 +101,48 @@ TEST_F(XMLFilterTest, TextNodesComeOutInDocumentOrderAsContentsChunks) {
     EXPECT_EQ(c.attribute.psProperty.ulKind, static_cast<ULONG>(PRSPEC_PROPID));
     EXPECT_EQ(c.attribute.psProperty.propid, PID_STG_CONTENTS);
   }
-  // Attributes, comments and processing instructions are no text nodes; CDATA
-  // and entity references are.
-  EXPECT_EQ(TextsOf("<?xml version='1.0'?><!-- c --><r a='attr'><?pi data?>one &amp; two<![CDATA[<raw>]]><e/>"
-                    "<f>&#x41;</f></r>"),
-            (std::vector<std::u16string>{u"one & two", u"<raw>", u"A"}));
   EXPECT_TRUE(TextsOf("<empty/>").empty());
 }
 
 // The filter never holds a whole document's tree: text is handed on while
 // the document is parsed. Whatever the nesting, text before, between and
 // after elements, split by comments, instructions and CDATA or joined across
-// character references, must come out as the tree's text nodes, in order.
-TEST_F(XMLFilterTest, TextNodesOfADeepAndWideDocumentKeepTheirOrder) {
-  std::string doc;
-  std::vector<std::u16string> expected;
+// character and entity references (declared ones referenced more than once
+// and holding elements, an undeclared one beside an external DTD), must come
+// out as the whole tree's text nodes, in order.
+TEST_F(XMLFilterTest, TextNodesAreTheTreesInDocumentOrder) {
+  std::string deep;
   int n = 0;
   std::function<void(int)> element = [&](int depth) {
     const std::string id = std::to_string(n++);
-    const std::u16string wid = ZYT::Utf8ToWide(id);
-    doc += "<e" + id + " a=\"v" + id + "\">b" + id + "&amp;&#x41;" + id;
-    expected.push_back(u"b" + wid + u"&A" + wid);
+    deep += "<e" + id + " a=\"v" + id + "\">b" + id + "&amp;&#x41;" + id;
     if (depth > 0) {
-      const int children = depth % 8 == 0 ? 2 : 1;
-      for (int c = 0; c < children; ++c) {
+      for (int c = 0; c < (depth % 8 == 0 ? 2 : 1); ++c) {
         element(depth - 1);
-        doc += "m" + id + "<!--k-->n" + id + "<?p x?><![CDATA[<c" + id + ">]]>";
-        expected.insert(expected.end(), {u"m" + wid, u"n" + wid, u"<c" + wid + u">"});
+        deep += "m" + id + "<!--k-->n" + id + "<?p x?><![CDATA[<c" + id + ">]]>";
       }
-      doc += "<empty/>";
+      deep += "<empty/>";
     }
-    doc += "z" + id + "</e" + id + ">";
-    if (depth > 0)
-      expected.push_back(u"z" + wid);
-    else
-      expected.back() += u"z" + wid;  // one text node from "b" to "z"
+    deep += "z" + id + "</e" + id + ">";
   };
   element(48);
   ASSERT_GT(n, 1000);
-  EXPECT_EQ(TextsOf("<?xml version=\"1.0\"?>\n" + doc + "\n<!-- after -->\n"), expected);
-}
-
-// Declared entities, referenced more than once and holding elements, and an
-// undeclared one beside an external DTD, give what the whole tree gives.
-TEST_F(XMLFilterTest, EntityReferencesGiveTheTreesTextNodes) {
   for (const std::string& doc : {
+           "<?xml version=\"1.0\"?>\n" + deep + "\n<!-- after -->\n",
            std::string("<!DOCTYPE r [<!ENTITY e \"<b>in</b>tail\">]><r>a&e;b&e;c<d>&e;<f/>&e;</d>&e;</r>"),
            std::string("<!DOCTYPE r [<!ENTITY t \"text\"><!ENTITY u \"&t;<i>&t;</i>&t;\">]>"
                        "<r>x&t;y<q>&u;</q>&u;<s>&t;</s>&t;</r>"),
            std::string("<!DOCTYPE r SYSTEM \"none.dtd\"><r>a&u;b<c>d&u;</c>e</r>"),
            std::string("<r>t1<x>t2<y/>t3</x>t4<![CDATA[c]]>t5<!--k-->t6<?p?>t7</r>"),
+           std::string("<?xml version='1.0'?><!-- c --><r a='attr'><?pi data?>one &amp; two<![CDATA[<raw>]]><e/>"
+                       "<f>&#x41;</f></r>"),
        }) {
     ZYT::XmlDocument tree;
-    ASSERT_TRUE(tree.LoadXmlText(doc)) << doc;
+    ASSERT_TRUE(tree.LoadXmlText(doc)) << doc.substr(0, 80);
     std::vector<std::u16string> nodes;
     for (const ZYT::XmlNode& node : tree.SelectNodes("//text()")) nodes.push_back(ZYT::Utf8ToWide(node.Text()));
-    ASSERT_FALSE(nodes.empty()) << doc;
-    EXPECT_EQ(TextsOf(doc), nodes) << doc;
+    ASSERT_FALSE(nodes.empty()) << doc.substr(0, 80);
+    EXPECT_EQ(TextsOf(doc), nodes) << doc.substr(0, 80);
   }
 }
 
@@ -317,11 +289,6 @@ TEST_F(XMLFilterTest, SecondLoadReplacesTheDocument) {
   ASSERT_EQ(persist->GetCurFile(&current), S_OK);
   EXPECT_EQ(std::u16string(current), PathInW("second.xml"));
   CoTaskMemFree(current);
-  CLSID clsid{};
-  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
-  EXPECT_EQ(clsid, CLSID_XMLFilter);
-  EXPECT_EQ(persist->IsDirty(), E_NOTIMPL);
-  EXPECT_EQ(persist->Save(nullptr, TRUE), S_OK);
 }
 
 TEST_F(XMLFilterTest, UnreadableFilesFailTheLoad) {
@@ -335,39 +302,15 @@ TEST_F(XMLFilterTest, UnreadableFilesFailTheLoad) {
   EXPECT_EQ(persist->Load(PathInW("fifo.xml").c_str(), 0), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
 }
 
-}  // namespace
-
-namespace {
-
-using namespace ZYT::Test;
-
-class XMLFilterLogTest : public MachineTest {
- protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    UseRepository(*this, true);
-    ASSERT_EQ(RegisterModule(ZYT_FILTERS_MODULE), S_OK);
-  }
-  std::vector<std::string> LogFiles() const { return ListDir(PathIn("repo/Debug.Filter")); }
-};
-
-TEST_F(XMLFilterLogTest, EveryStepAndTheParseErrorAreLogged) {
-  WriteBytes(PathIn("bad.xml"), "<a>\n<b></a>");
-  {
-    ComPtr<IFilter> filter;
-    ASSERT_EQ(LoadIFilter(PathInW("bad.xml").c_str(), nullptr, filter.put_void()), S_OK);
-    WalkResult r = DriveFilter(filter.get(), [] {
-      DriveOptions o;
-      o.checkReinit = false;
-      return o;
-    }());
-    EXPECT_EQ(Texts(r).size(), 1u);
-  }
-  ASSERT_FALSE(LogFiles().empty());
-  for (const std::string& name : LogFiles()) EXPECT_EQ(name.substr(0, 3), "XML") << name;
+TEST_F(XMLFilterTest, EveryStepAndTheParseErrorAreLogged) {
+  UseRepository(*this, true);
+  ParseErrorOf("<a>\n<b></a>");
+  const std::vector<std::string> files = ListDir(PathIn("repo/Debug.Filter"));
+  ASSERT_FALSE(files.empty());
+  for (const std::string& name : files) EXPECT_EQ(name.substr(0, 3), "XML") << name;
   const std::string logs = FilterLogs(*this);
   for (const std::string& entry :
-       {std::string("FinalConstruct\n"), "Load: " + PathIn("bad.xml") + "\n", std::string("XMLFilter.cpp"),
+       {std::string("FinalConstruct\n"), "Load: " + PathIn("doc.xml") + "\n", std::string("XMLFilter.cpp"),
         std::string("XML parse error at line 2, character "), std::string("GetChunk: returning text chunk\n"),
         std::string("GetChunk: returning FILTER_E_END_OF_CHUNKS\n"), std::string("FinalRelease\n")})
     EXPECT_NE(logs.find(entry), std::string::npos) << entry << "\nin:\n" << logs;

@@ -1,0 +1,106 @@
+// zytfilt index-worker: the filter host of zytfilt index. It takes paths on
+// one pipe, filters each as dump does and streams the chunks back on another;
+// the parent kills it when a filter hangs and replaces it when it dies.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/com/ComError.h"
+#include "platform/com/PropIds.h"
+#include "platform/win32/Strings.h"
+#include "platform/win32/WinError.h"
+#include "tools/zytfilt/Commands.h"
+#include "tools/zytfilt/FileWalk.h"
+#include "tools/zytfilt/IndexLimits.h"
+#include "tools/zytfilt/IndexProtocol.h"
+
+namespace {
+
+namespace Proto = ZYT::Zytfilt::IndexProtocol;
+
+[[noreturn]] void Lost() {
+  // The parent is gone or sent garbage: nothing to report to.
+  _exit(3);
+}
+
+void Send(Proto::Kind kind, std::string_view payload) {
+  if (!Proto::WriteFrame(Proto::kResultFd, kind, payload)) Lost();
+}
+
+void SendFailure(const char* step, HRESULT hr) {
+  Send(Proto::kFailed, std::string(step) + '\0' + std::to_string(hr));
+}
+
+// Cuts text to at most most bytes without splitting a UTF-8 sequence.
+void CutUtf8(std::string& text, size_t most) {
+  if (text.size() <= most) return;
+  size_t end = most;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+}
+
+bool IsContents(const STAT_CHUNK& s) {
+  return s.attribute.guidPropSet == PSGUID_STORAGE && s.attribute.psProperty.ulKind == PRSPEC_PROPID &&
+         s.attribute.psProperty.propid == PID_STG_CONTENTS;
+}
+
+void FilterOne(const std::string& file, size_t limit) {
+  // The walk saw a regular file; a file swapped since for a FIFO or device is
+  // not opened.
+  struct stat st;
+  if (lstat(file.c_str(), &st) != 0) return SendFailure("open", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  if (!S_ISREG(st.st_mode)) return SendFailure("open", HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+  SetErrorInfo(0, nullptr);
+  size_t left = limit;
+  ZYT::WalkOptions walk;
+  walk.bufferSize = 4096;
+  walk.onChunk = [&](const ZYT::WalkedChunk& c) {
+    if (!left) return;
+    if (c.stat.flags & CHUNK_TEXT) {
+      std::string text = ZYT::WideToUtf8(c.text);
+      CutUtf8(text, left);
+      left -= text.size();
+      Send(Proto::kText, text);
+      // A property given as text (a title) is searchable by its name too.
+      std::string json = IsContents(c.stat) || text.empty() ? std::string() : ZYT::JsonString(ZYT::Utf8ToWide(text));
+      if (!json.empty() && json.size() < left) {
+        left -= json.size();
+        Send(Proto::kProperty, ZYT::WideToUtf8(ZYT::AttributeText(c)) + '\0' + json);
+      }
+    } else if (c.hasValue && c.valueJson.size() < left) {
+      left -= c.valueJson.size();
+      Send(Proto::kProperty, ZYT::WideToUtf8(ZYT::AttributeText(c)) + '\0' + c.valueJson);
+    }
+  };
+  ZYT::Zytfilt::FileWalk walked = ZYT::Zytfilt::FilterFile(ZYT::PosixNameToWide(file), {}, std::move(walk));
+  if (walked.failedStep) return SendFailure(walked.failedStep, walked.hr);
+  const ZYT::WalkResult& r = walked.result;
+  if (!r.cut && FAILED(r.end) && r.end != FILTER_E_END_OF_CHUNKS) return SendFailure("GetChunk", r.end);
+  Send(Proto::kDone, {});
+}
+
+}  // namespace
+
+int RunIndexWorker(const std::vector<std::string>& args) {
+  // Dies with the parent; a parent already gone before the request took
+  // effect is seen by its pid.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (args.size() != 1 || std::to_string(getppid()) != args[0]) {
+    std::fprintf(stderr, "zytfilt index-worker: started by zytfilt index only\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  const size_t limit = ZYT::Zytfilt::IndexTextLimit();
+  char kind = 0;
+  std::string path;
+  while (Proto::ReadFrame(Proto::kRequestFd, Proto::kMaxPathFrame, kind, path)) {
+    if (kind != Proto::kPath || path.empty() || path[0] != '/') Lost();
+    FilterOne(path, limit);
+  }
+  return 0;
+}
