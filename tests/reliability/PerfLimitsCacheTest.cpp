@@ -78,7 +78,7 @@ TEST_F(PerfLimitsCacheTest, AWriteOnOneThreadIsTheNextReadOnAnother) {
     after = GetLimit(u"MaxPerfThreads", 7);
   });
   read.get_future().wait();
-  SetHere(u"MaxPerfThreads", 21);
+  ZYT::Test::SetLimit(u"MaxPerfThreads", 21);
   written.set_value();
   filterThread.join();
   EXPECT_EQ(before, 7u);
