@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "platform/win32/FileApi.h"
 
@@ -58,34 +58,48 @@ class CFileByteSource final : public IByteSource {
 // millions of frame headers or comment lengths makes few calls to the file.
 class CByteWindow {
  public:
-  explicit CByteWindow(const IByteSource& source, size_t capacity = 64 * 1024)
-      : m_source(source), m_size(source.Size()), m_capacity(capacity) {}
+  // first: the size of the first read, when a reader expects what it needs
+  // at the start (an MP3 tag's text frames), else the capacity.
+  explicit CByteWindow(const IByteSource& source, size_t capacity = 64 * 1024, size_t first = 0)
+      : m_source(source), m_size(source.Size()), m_capacity(capacity), m_next(first ? std::min(first, capacity) : capacity) {}
   uint64_t Size() const { return m_size; }
   // All n bytes at offset, or false (nothing beyond the source is read).
   bool Read(uint64_t offset, void* buffer, size_t n) {
     if (offset > m_size || n > m_size - offset) return false;
     BYTE* out = static_cast<BYTE*>(buffer);
     while (n > 0) {
-      if (offset < m_start || offset >= m_start + m_bytes.size()) {
-        m_start = offset;
-        m_bytes.resize(static_cast<size_t>(std::min<uint64_t>(m_capacity, m_size - offset)));
-        m_bytes.resize(m_source.ReadAt(offset, m_bytes.data(), m_bytes.size()));
-        if (m_bytes.empty()) return false;
-      }
-      size_t at = static_cast<size_t>(offset - m_start);
-      size_t count = std::min(n, m_bytes.size() - at);
-      std::memcpy(out, m_bytes.data() + at, count);
+      size_t count = n;
+      const BYTE* bytes = Peek(offset, count);
+      if (!bytes) return false;
+      std::memcpy(out, bytes, count);
       out += count;
       offset += count;
       n -= count;
     }
     return true;
   }
+  // The bytes at offset as they lie in the window, without a copy: at most
+  // n, and n set to how many (at least 1); null at the end or on an error.
+  const BYTE* Peek(uint64_t offset, size_t& n) {
+    if (offset >= m_size || n == 0) return nullptr;
+    if (offset < m_start || offset >= m_start + m_length) {
+      if (!m_bytes) m_bytes.reset(new BYTE[static_cast<size_t>(std::min<uint64_t>(m_capacity, m_size))]);
+      m_start = offset;
+      m_length = m_source.ReadAt(offset, m_bytes.get(), static_cast<size_t>(std::min<uint64_t>(m_next, m_size - offset)));
+      m_next = m_capacity;
+      if (m_length == 0) return nullptr;
+    }
+    size_t at = static_cast<size_t>(offset - m_start);
+    n = std::min(n, m_length - at);
+    return m_bytes.get() + at;
+  }
 
  private:
   const IByteSource& m_source;
   uint64_t m_size;
   size_t m_capacity;
+  size_t m_next;
   uint64_t m_start = 0;
-  std::vector<BYTE> m_bytes;
+  size_t m_length = 0;
+  std::unique_ptr<BYTE[]> m_bytes;  // not cleared: only the m_length bytes read are looked at
 };

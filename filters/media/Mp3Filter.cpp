@@ -5,7 +5,7 @@ bool CMp3Filter::ReadTags(const IByteSource& file, const TagLimits& limits) {
   m_title = tag.Title();
   m_artist = tag.Artist();
   m_genre = tag.Genre();
-  m_items = tag.Items();
+  m_items = tag.TakeItems();
   return tag.Cut();
 }
 

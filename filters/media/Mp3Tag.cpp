@@ -45,14 +45,15 @@ std::u16string Latin1Field(const BYTE* bytes, size_t size, size_t start, size_t 
 }
 
 CMp3Tag::CMp3Tag(const IByteSource& source, const TagLimits& limits) : m_limits(limits) {
+  // One window serves the header and the frames: a tag's text frames come in
+  // its first kilobytes; a cover is skipped, not read.
+  CByteWindow file(source, 16 * 1024, 4 * 1024);
   BYTE header[10];
-  if (source.ReadAt(0, header, 10) == 10 && header[0] == 'I' && header[1] == 'D' && header[2] == '3')
-    ReadId3v2(source, header);
+  if (file.Read(0, header, 10) && header[0] == 'I' && header[1] == 'D' && header[2] == '3') ReadId3v2(file, header);
   if (m_titleFound && m_artistFound && m_genreFound) return;
-  uint64_t size = source.Size();
+  uint64_t size = file.Size();
   BYTE block[128];
-  if (size >= 128 && source.ReadAt(size - 128, block, 128) == 128 && block[0] == 'T' && block[1] == 'A' &&
-      block[2] == 'G')
+  if (size >= 128 && file.Read(size - 128, block, 128) && block[0] == 'T' && block[1] == 'A' && block[2] == 'G')
     ReadId3v1(block);
 }
 
@@ -70,13 +71,12 @@ void CMp3Tag::Keep(std::u16string text) {
   m_items.push_back(std::move(text));
 }
 
-void CMp3Tag::ReadId3v2(const IByteSource& source, const BYTE header[10]) {
+void CMp3Tag::ReadId3v2(CByteWindow& file, const BYTE header[10]) {
   if (header[3] >= 5) return;
   uint64_t tagSize = TagSize(header + 6);
   if (header[5] & 0x10) tagSize += 10;
   // A tag that does not fit in its file gives nothing, as a short read of it
   // would; the frames themselves are read one by one, only those used.
-  CByteWindow file(source);
   if (file.Size() < 10 || tagSize > file.Size() - 10) return;
   const uint64_t base = 10;
   uint64_t position = 0;

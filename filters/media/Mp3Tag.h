@@ -22,12 +22,13 @@ class CMp3Tag {
   const std::u16string& Genre() const { return m_genre; }
   // Every text found, in the order found.
   const std::vector<std::u16string>& Items() const { return m_items; }
+  std::vector<std::u16string> TakeItems() { return std::move(m_items); }
   // Whether a limit stopped the reading: the items are the tag's first ones,
   // the last of them possibly shortened.
   bool Cut() const { return m_cut; }
 
  private:
-  void ReadId3v2(const IByteSource& source, const BYTE header[10]);
+  void ReadId3v2(CByteWindow& file, const BYTE header[10]);
   void ReadId3v1(const BYTE block[128]);
   // Characters an item may still take; 0 once the item count is reached.
   size_t Room() const;

@@ -5,7 +5,7 @@ bool COggVorbisFilter::ReadTags(const IByteSource& file, const TagLimits& limits
   m_comments = OggComments();
   m_read = ReadOggComments(file, m_comments, limits);
   m_valueChunks = m_comments.valueChunks;
-  m_items = m_comments.items;
+  m_items = std::move(m_comments.items);
   return m_comments.cut;
 }
 

@@ -21,7 +21,8 @@ HRESULT CTagFilterBase::Init(ULONG grfFlags, ULONG cAttributes, const FULLPROPSP
     m_chunkNumber = 0;
     m_itemIndex = 0;
     m_headerMade = false;
-    m_pending.clear();
+    m_pending = {};
+    m_spacePending = false;
     m_valueChunk = false;
     m_valueReturned = true;
     HRESULT hr = ZYT::InterpretFilterInit(grfFlags, cAttributes, aAttributes, m_initFlags);
@@ -80,13 +81,14 @@ HRESULT CTagFilterBase::GetChunk(STAT_CHUNK* pStat) {
     m_valueReturned = false;
     m_valueChunk = false;
     if (!m_headerMade) {
-      m_pending = Header();
+      m_header = Header();
+      m_pending = m_header;
       m_headerMade = true;
     }
     // Text the indexer left unread is carried into this chunk.
-    if (m_pending.empty()) {
+    if (m_pending.empty() && !m_spacePending) {
       m_pending = m_items[m_itemIndex++];
-      if (m_itemIndex < m_items.size() || SpaceAfterLastItem()) m_pending += u' ';
+      m_spacePending = m_itemIndex < m_items.size() || SpaceAfterLastItem();
     }
     *pStat = chunk;
     return S_OK;
@@ -96,12 +98,16 @@ HRESULT CTagFilterBase::GetChunk(STAT_CHUNK* pStat) {
 HRESULT CTagFilterBase::GetText(ULONG* pcwcBuffer, WCHAR* awcBuffer) {
   if (!pcwcBuffer || (!awcBuffer && *pcwcBuffer)) return E_POINTER;
   if (m_valueChunk) return FILTER_E_NO_TEXT;
-  if (m_pending.empty()) return FILTER_E_NO_MORE_TEXT;
+  if (m_pending.empty() && !m_spacePending) return FILTER_E_NO_MORE_TEXT;
   size_t n = std::min<size_t>(*pcwcBuffer, m_pending.size());
   std::char_traits<char16_t>::copy(awcBuffer, m_pending.data(), n);
+  m_pending.remove_prefix(n);
+  if (m_pending.empty() && m_spacePending && n < *pcwcBuffer) {
+    awcBuffer[n++] = u' ';
+    m_spacePending = false;
+  }
   *pcwcBuffer = static_cast<ULONG>(n);
-  m_pending.erase(0, n);
-  return m_pending.empty() ? FILTER_S_LAST_TEXT : S_OK;
+  return m_pending.empty() && !m_spacePending ? FILTER_S_LAST_TEXT : S_OK;
 }
 
 HRESULT CTagFilterBase::GetValue(PROPVARIANT** ppPropValue) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "filters/media/ByteSource.h"
@@ -52,7 +53,12 @@ class CTagFilterBase : public IFilter, public CPersistFileBase {
   ZYT::CAutoHandle m_file;
   size_t m_itemIndex = 0;
   ULONG m_chunkNumber = 0;
-  std::u16string m_pending;
+  // The text of the current chunk not yet returned by GetText: a view of the
+  // header or of an item (a picture's text may be a megabyte: it is neither
+  // copied nor moved as GetText takes it), then the space after the item.
+  std::u16string m_header;
+  std::u16string_view m_pending;
+  bool m_spacePending = false;
   bool m_valueReturned = true;
   bool m_valueChunk = false;
   bool m_headerMade = false;

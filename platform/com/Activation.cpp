@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -30,12 +31,23 @@ struct Registration {
 struct ActivationState {
   std::recursive_mutex lock;
   std::vector<LoadedModule> modules;
-  // Class to entry point, valid while the registry keeps the stamp it was read at.
-  std::map<CLSID, LPFNGETCLASSOBJECT> resolved;
-  ZYT::RegistryStamp resolvedAt;
   std::vector<Registration> registrations;
   DWORD nextCookie = 1;
+  // Read without the lock: activation looks at the registrations only when
+  // there are any, and a change of unloads drops every thread's resolved classes.
+  std::atomic<size_t> registered{0};
+  std::atomic<uint64_t> unloads{0};
 };
+
+// Class to entry point, valid while the registry keeps the stamp it was read
+// at and no module was unloaded: per thread, so that objects created on
+// different threads take no lock once their class is known.
+struct ResolvedClasses {
+  std::map<CLSID, LPFNGETCLASSOBJECT> entries;
+  ZYT::RegistryStamp stamp;
+  uint64_t unloads = ~uint64_t{0};
+};
+thread_local ResolvedClasses t_resolved;
 
 ActivationState& State() {
   static ActivationState* state = new ActivationState;  // modules stay loaded to the end
@@ -111,7 +123,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsctx, LPVOID, REFIID riid, LPV
   *ppv = nullptr;
   ActivationState& state = State();
   IUnknown* registered = nullptr;
-  {
+  if (state.registered.load(std::memory_order_acquire) != 0) {
     std::lock_guard guard(state.lock);
     for (const Registration& r : state.registrations) {
       if (r.clsid == rclsid && (r.context & clsctx)) {
@@ -130,17 +142,14 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsctx, LPVOID, REFIID riid, LPV
   if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
   ZYT::RegistryStamp stamp;
   bool stamped = ZYT::GetRegistryStamp(stamp);
-  LPFNGETCLASSOBJECT known = nullptr;
-  {
-    std::lock_guard guard(state.lock);
-    if (!stamped || !(stamp == state.resolvedAt)) {
-      state.resolved.clear();
-      state.resolvedAt = stamp;
-    }
-    auto it = state.resolved.find(rclsid);
-    if (it != state.resolved.end()) known = it->second;
+  ResolvedClasses& resolved = t_resolved;
+  const uint64_t unloads = state.unloads.load(std::memory_order_acquire);
+  if (!stamped || !(stamp == resolved.stamp) || unloads != resolved.unloads) {
+    resolved.entries.clear();
+    resolved.stamp = stamp;
+    resolved.unloads = unloads;
   }
-  if (known) return known(rclsid, riid, ppv);
+  if (auto it = resolved.entries.find(rclsid); it != resolved.entries.end()) return it->second(rclsid, riid, ppv);
   std::u16string server;
   if (!ReadString(HKEY_CLASSES_ROOT, u"CLSID\\" + ZYT::GuidToString(rclsid) + u"\\InprocServer32",
                   nullptr, server) ||
@@ -149,10 +158,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsctx, LPVOID, REFIID riid, LPV
   LPFNGETCLASSOBJECT getClassObject = nullptr;
   HRESULT hr = LoadModule(server, getClassObject);
   if (FAILED(hr)) return hr;
-  if (stamped) {
-    std::lock_guard guard(state.lock);
-    if (stamp == state.resolvedAt) state.resolved[rclsid] = getClassObject;
-  }
+  // An unload while the module was looked up may have been of this one.
+  if (stamped && stamp == resolved.stamp && unloads == resolved.unloads &&
+      state.unloads.load(std::memory_order_acquire) == unloads)
+    resolved.entries[rclsid] = getClassObject;
   return getClassObject(rclsid, riid, ppv);
 }
 
@@ -176,6 +185,7 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* unk, DWORD clsctx, DWOR
   unk->AddRef();
   DWORD c = state.nextCookie++;
   state.registrations.push_back({c, rclsid, unk, clsctx});
+  state.registered.fetch_add(1, std::memory_order_release);
   *cookie = c;
   return S_OK;
 }
@@ -189,6 +199,7 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
       if (it->cookie == cookie) {
         object = it->object;
         state.registrations.erase(it);
+        state.registered.fetch_sub(1, std::memory_order_release);
         break;
       }
     }
@@ -203,7 +214,7 @@ void CoFreeUnusedLibraries() {
   std::lock_guard guard(state.lock);
   for (auto it = state.modules.begin(); it != state.modules.end();) {
     if (it->canUnloadNow && it->canUnloadNow() == S_OK) {
-      state.resolved.clear();
+      state.unloads.fetch_add(1, std::memory_order_acq_rel);
       dlclose(it->handle);
       it = state.modules.erase(it);
     } else {

@@ -28,10 +28,17 @@
 namespace ZYT {
 
 namespace {
-std::mutex g_handleLock;
-std::unordered_set<HANDLE>& Handles() {
-  static auto* handles = new std::unordered_set<HANDLE>;
-  return *handles;
+// The handle table, in shards: every ReadFile looks its handle up, and
+// threads that each read their own files should not wait for one another.
+struct alignas(64) HandleShard {
+  std::mutex lock;
+  std::unordered_set<HANDLE> handles;
+};
+constexpr size_t kHandleShards = 64;
+HandleShard& ShardOf(HANDLE handle) {
+  static auto* shards = new HandleShard[kHandleShards];
+  // Heap addresses: the low bits are alignment, the next ones vary.
+  return shards[(reinterpret_cast<uintptr_t>(handle) >> 4) % kHandleShards];
 }
 }  // namespace
 
@@ -51,22 +58,25 @@ DWORD KernelObject::Wait(DWORD) {
 }
 
 HANDLE RegisterHandle(KernelObject* object) {
-  std::lock_guard guard(g_handleLock);
-  Handles().insert(object);
+  HandleShard& shard = ShardOf(object);
+  std::lock_guard guard(shard.lock);
+  shard.handles.insert(object);
   return object;
 }
 
 KernelObject* LookupHandle(HANDLE handle) {
-  std::lock_guard guard(g_handleLock);
-  return Handles().count(handle) ? static_cast<KernelObject*>(handle) : nullptr;
+  HandleShard& shard = ShardOf(handle);
+  std::lock_guard guard(shard.lock);
+  return shard.handles.count(handle) ? static_cast<KernelObject*>(handle) : nullptr;
 }
 
 void SetInvalidHandleError() { SetLastError(ERROR_INVALID_HANDLE); }
 
 bool DestroyHandle(HANDLE handle) {
   {
-    std::lock_guard guard(g_handleLock);
-    if (!Handles().erase(handle)) return false;
+    HandleShard& shard = ShardOf(handle);
+    std::lock_guard guard(shard.lock);
+    if (!shard.handles.erase(handle)) return false;
   }
   delete static_cast<KernelObject*>(handle);
   return true;
@@ -122,9 +132,12 @@ bool IsOwnerOnly(const SECURITY_ATTRIBUTES* attributes) {
 // file can be swapped for either between a stat and an open: the type is
 // checked before, the open never waits (O_NONBLOCK), and the descriptor's own
 // type is checked after.
-int OpenChecked(const std::string& path, int flags, mode_t mode, bool allowDirectory, DWORD& error) {
+// checked: the caller has just looked at the path's type itself (a filter
+// opens a file per object: each system call counts).
+int OpenChecked(const std::string& path, int flags, mode_t mode, bool allowDirectory, DWORD& error,
+                bool checked = false) {
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !(allowDirectory && S_ISDIR(st.st_mode))) {
+  if (!checked && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !(allowDirectory && S_ISDIR(st.st_mode))) {
     error = ERROR_ACCESS_DENIED;
     return -1;
   }
@@ -139,8 +152,9 @@ int OpenChecked(const std::string& path, int flags, mode_t mode, bool allowDirec
     error = ERROR_ACCESS_DENIED;
     return -1;
   }
-  int status = fcntl(fd, F_GETFL);
-  if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  // F_SETFL changes only the status flags (O_APPEND, O_NONBLOCK, ...): those
+  // of the open, without O_NONBLOCK.
+  fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 
@@ -451,7 +465,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTR
   // A temporary file is its owner's alone from the moment it exists.
   mode_t mode = ZYT::IsOwnerOnly(securityAttributes) ? 0600 : 0666;
   DWORD error = ERROR_SUCCESS;
-  int fd = ZYT::OpenChecked(path, flags, mode, allowDirectory, error);
+  int fd = ZYT::OpenChecked(path, flags, mode, allowDirectory, error, exists);
   if (fd < 0 && error == ERROR_ACCESS_DENIED && errno == EACCES && !wantRead && !wantWrite && exists) {
     // Attributes and times only: a path descriptor, which opens nothing.
     fd = open(path.c_str(), O_PATH | O_CLOEXEC);

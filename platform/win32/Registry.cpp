@@ -255,6 +255,7 @@ class Store {
     m_db = db;
     m_pid = getpid();
     ++m_generation;
+    Unpublish();
     if (sqlite3_db_readonly(db, "main") == 1) m_dbReadOnly = true;  // a read-only file in a writable folder
     m_dataVersion.Prepare(db, "PRAGMA data_version");
     m_findChild.Prepare(db, "SELECT id FROM keys WHERE parent=? AND folded=?");
@@ -443,6 +444,7 @@ class Store {
   LONG EndTransaction(bool commit) {
     --m_txDepth;
     ++m_localCommits;  // whatever the outcome, cached reads of this thread may be stale
+    Unpublish();
     LONG rc = m_txError;
     if (m_txDepth > 0) {
       std::string name = "t" + std::to_string(m_txDepth);
@@ -484,6 +486,7 @@ class Store {
     DropTransaction();  // closing rolls it back
     if (m_db) sqlite3_close(m_db);
     m_db = nullptr;
+    Unpublish();
   }
 
   uint64_t Generation() const { return m_generation; }
@@ -503,6 +506,31 @@ class Store {
       m_externalGeneration = m_generation;
     }
     stamp = {m_generation, m_external, m_localCommits};
+    Publish(stamp, m_externalCheck);
+    return true;
+  }
+
+  // The stamp as last published, without the lock: what every filter object
+  // asks several times while the registry stays as it is. False when none is
+  // published, when it is older than the millisecond during which another
+  // process's write may go unseen, or while a writer is changing it; the
+  // caller then takes the lock. This process's writes unpublish it (under
+  // the lock) before anyone can read what they wrote.
+  bool PublishedStamp(ZYT::RegistryStamp& stamp) const {
+    uint64_t before = m_seq.load(std::memory_order_acquire);
+    if (before & 1) return false;
+    bool valid = m_pubValid.load(std::memory_order_relaxed);
+    ZYT::RegistryStamp read{m_pubGeneration.load(std::memory_order_relaxed),
+                            m_pubExternal.load(std::memory_order_relaxed),
+                            m_pubLocal.load(std::memory_order_relaxed)};
+    auto checked = m_pubChecked.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (m_seq.load(std::memory_order_relaxed) != before || !valid) return false;
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    if (now - checked > std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::milliseconds(1)).count())
+      return false;
+    stamp = read;
     return true;
   }
 
@@ -741,6 +769,7 @@ class Store {
       LONG rc = body();
       if (rc == ERROR_SUCCESS && (r = Exec(m_db, "RELEASE op")) != SQLITE_OK) rc = Error(r, ERROR_CANTWRITE);
       ++m_localCommits;
+      Unpublish();
       if (rc == ERROR_SUCCESS) return rc;
       if (sqlite3_get_autocommit(m_db)) {
         // SQLite gave up the whole transaction (a full disk, an I/O error):
@@ -756,7 +785,10 @@ class Store {
     if (r != SQLITE_OK) return Error(r, ERROR_CANTWRITE);
     LONG rc = body();
     if (rc == ERROR_SUCCESS && (r = Exec(m_db, "COMMIT")) != SQLITE_OK) rc = Error(r, ERROR_CANTWRITE);
-    if (rc == ERROR_SUCCESS) ++m_localCommits;
+    if (rc == ERROR_SUCCESS) {
+      ++m_localCommits;
+      Unpublish();
+    }
     if (rc != ERROR_SUCCESS && !sqlite3_get_autocommit(m_db)) Exec(m_db, "ROLLBACK");
     return rc;
   }
@@ -791,7 +823,33 @@ class Store {
     for (Statement* s : all) new (s) Statement();
     DropTransaction();
     m_db = nullptr;
+    Unpublish();
   }
+
+  // Writers (under m_lock) of the published stamp: a sequence lock, odd while writing.
+  void Publish(const ZYT::RegistryStamp& stamp, std::chrono::steady_clock::time_point checked) {
+    uint64_t seq = m_seq.load(std::memory_order_relaxed);
+    m_seq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    m_pubGeneration.store(stamp.generation, std::memory_order_relaxed);
+    m_pubExternal.store(stamp.external, std::memory_order_relaxed);
+    m_pubLocal.store(stamp.local, std::memory_order_relaxed);
+    m_pubChecked.store(checked.time_since_epoch().count(), std::memory_order_relaxed);
+    m_pubValid.store(true, std::memory_order_relaxed);
+    m_seq.store(seq + 2, std::memory_order_release);
+  }
+  void Unpublish() {
+    uint64_t seq = m_seq.load(std::memory_order_relaxed);
+    m_seq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    m_pubValid.store(false, std::memory_order_relaxed);
+    m_seq.store(seq + 2, std::memory_order_release);
+  }
+
+  std::atomic<uint64_t> m_seq{0};
+  std::atomic<bool> m_pubValid{false};
+  std::atomic<uint64_t> m_pubGeneration{0}, m_pubExternal{0}, m_pubLocal{0};
+  std::atomic<std::chrono::steady_clock::rep> m_pubChecked{0};
 
   std::recursive_mutex m_lock;
   sqlite3* m_db = nullptr;
@@ -845,6 +903,7 @@ std::string RegistryStorePath() {
 
 bool GetRegistryStamp(RegistryStamp& stamp) {
   Store& s = Store::Instance();
+  if (s.PublishedStamp(stamp)) return true;
   std::lock_guard guard(s.Lock());
   return s.Stamp(stamp);
 }

@@ -3,7 +3,9 @@
 // DWORD: a value of another type leaves the caller's default.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
+#include <thread>
 
 #include "platform/win32/Limits.h"
 #include "platform/win32/Registry.h"
@@ -63,6 +65,24 @@ TEST_F(PerfLimitsCacheTest, ValuesOfAnotherTypeAreIgnored) {
   RegCloseKey(key);
   EXPECT_EQ(GetLimit(u"MaxThings", 77), 77u);
   EXPECT_EQ(GetLimit(u"MaxBinary", 3), 3u);
+}
+
+TEST_F(PerfLimitsCacheTest, AWriteOnOneThreadIsTheNextReadOnAnother) {
+  // Filter objects on other threads keep their limits per thread.
+  std::promise<void> read, written;
+  DWORD before = 0, after = 0;
+  std::thread filterThread([&] {
+    before = GetLimit(u"MaxPerfThreads", 7);
+    read.set_value();
+    written.get_future().wait();
+    after = GetLimit(u"MaxPerfThreads", 7);
+  });
+  read.get_future().wait();
+  ZYT::Test::SetLimit(u"MaxPerfThreads", 21);
+  written.set_value();
+  filterThread.join();
+  EXPECT_EQ(before, 7u);
+  EXPECT_EQ(after, 21u);
 }
 
 }  // namespace

@@ -117,6 +117,16 @@ TEST_F(Mp3FilterTest, TextIsReturnedInPiecesAndCarriedOver) {
   n = 5;
   EXPECT_EQ(two->GetText(&n, buffer), S_OK);
   EXPECT_EQ(std::u16string(buffer, n), u"st it") << "the unread rest of the first item comes first";
+  n = 2;
+  EXPECT_EQ(two->GetText(&n, buffer), S_OK) << "the item's space is still to come";
+  EXPECT_EQ(std::u16string(buffer, n), u"em");
+  n = 0;
+  EXPECT_EQ(two->GetText(&n, buffer), S_OK);
+  EXPECT_EQ(n, 0u);
+  n = 5;
+  EXPECT_EQ(two->GetText(&n, buffer), FILTER_S_LAST_TEXT);
+  EXPECT_EQ(std::u16string(buffer, n), u" ") << "the space after an item is its text's last character";
+  EXPECT_EQ(two->GetText(&n, buffer), FILTER_E_NO_MORE_TEXT);
 }
 
 TEST_F(Mp3FilterTest, FailuresAndFilesWithoutTags) {

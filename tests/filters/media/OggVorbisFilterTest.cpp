@@ -46,6 +46,22 @@ TEST_F(OggVorbisFilterTest, MissingAndEmptyComments) {
       << "a present ARTIST writes its line even when empty";
 }
 
+TEST_F(OggVorbisFilterTest, APictureCommentIsTextLikeAnyOther) {
+  // Base64 without padding is the value; with padding ("="), the text after
+  // the last "=" is, which is empty.
+  std::string picture;
+  for (int i = 0; picture.size() < 60000; ++i) picture += "QUJD" + std::to_string(i % 10);
+  WalkResult r = Drive(VorbisFile("v", {"TITLE=t", "METADATA_BLOCK_PICTURE=" + picture,
+                                        "METADATA_BLOCK_PICTURE=QUJDRA==", "GENRE=g"}));
+  ASSERT_TRUE(ObeysProtocol(r));
+  EXPECT_EQ(Values(r), (std::vector<std::string>{"\"t\"", "\"t\"", "\"\"", "\"g\""}));
+  std::vector<std::u16string> texts = Texts(r);
+  ASSERT_EQ(texts.size(), 6u);
+  EXPECT_EQ(texts[3], std::u16string(picture.begin(), picture.end()) + u" ") << "the whole picture text, in order";
+  EXPECT_EQ(texts[4], u" ");
+  EXPECT_EQ(texts[5], u"g ");
+}
+
 TEST_F(OggVorbisFilterTest, ContentsOnlyStillGivesText) {
   DriveOptions options;
   FULLPROPSPEC property{PSGUID_STORAGE, {PRSPEC_PROPID, {PID_STG_CONTENTS}}};
