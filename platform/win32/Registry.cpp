@@ -135,18 +135,36 @@ class Statement {
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   ~Statement() { sqlite3_finalize(m_stmt); }
+  // Compiled on first use: a process that only reads a few keys (zytfilt
+  // search) pays for the statements it runs, not for all of them.
   void Prepare(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) != SQLITE_OK)
-      m_stmt = nullptr;
+    m_db = db;
+    m_sql = sql;
+  }
+  // Compiles now; false when the connection's tables cannot run it.
+  bool PrepareNow(sqlite3* db, const char* sql) {
+    Prepare(db, sql);
+    return Compile();
   }
   sqlite3_stmt* Use() {
+    if (!Compile()) return nullptr;
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
     return m_stmt;
   }
-  explicit operator bool() const { return m_stmt != nullptr; }
 
  private:
+  bool Compile() {
+    if (m_stmt || !m_db) return m_stmt != nullptr;
+    if (sqlite3_prepare_v3(m_db, m_sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(m_stmt);
+      m_stmt = nullptr;  // its use fails (SQLITE_MISUSE); the next one tries again
+    }
+    return m_stmt != nullptr;
+  }
+
+  sqlite3* m_db = nullptr;
+  const char* m_sql = nullptr;
   sqlite3_stmt* m_stmt = nullptr;
 };
 
@@ -279,14 +297,15 @@ class Store {
     m_depth.Prepare(db,
                     "WITH RECURSIVE up(id,n) AS (SELECT parent,0 FROM keys WHERE id=? UNION ALL "
                     "SELECT k.parent,up.n+1 FROM keys k JOIN up ON k.id=up.id) SELECT max(n) FROM up");
-    m_info.Prepare(db,
-                   "SELECT (SELECT count(*) FROM keys WHERE parent=?1),"
-                   "(SELECT coalesce(max(wlen),0) FROM keys WHERE parent=?1),"
-                   "(SELECT count(*) FROM vals WHERE key=?1),"
-                   "(SELECT coalesce(max(wlen),0) FROM vals WHERE key=?1),"
-                   "(SELECT coalesce(max(length(data)),0) FROM vals WHERE key=?1),"
-                   "(SELECT written FROM keys WHERE id=?1)");
-    if (!m_info) {
+    // Compiled now: it names every column, so it tells a registry from other tables.
+    bool ours = m_info.PrepareNow(db,
+                                  "SELECT (SELECT count(*) FROM keys WHERE parent=?1),"
+                                  "(SELECT coalesce(max(wlen),0) FROM keys WHERE parent=?1),"
+                                  "(SELECT count(*) FROM vals WHERE key=?1),"
+                                  "(SELECT coalesce(max(wlen),0) FROM vals WHERE key=?1),"
+                                  "(SELECT coalesce(max(length(data)),0) FROM vals WHERE key=?1),"
+                                  "(SELECT written FROM keys WHERE id=?1)");
+    if (!ours) {
       Close();
       return fail(ERROR_BADDB, "is not a registry database (its tables are not the registry's)");
     }

@@ -54,6 +54,18 @@ TEST_F(RegistryFileProblemsTest, AnotherProgramsDatabaseIsLeftAlone) {
   ExpectEachBlamesTheFile("is not a registry database (it holds other tables)");
 }
 
+// Tables of the registry's names but not its columns: told apart when the
+// store is opened, before any key is read.
+TEST_F(RegistryFileProblemsTest, LookAlikeTablesAreNotARegistry) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(RegistryStorePath().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE keys(k TEXT); CREATE TABLE vals(v TEXT);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ExpectEachBlamesTheFile("is not a registry database (its tables are not the registry's)");
+}
+
 TEST_F(RegistryFileProblemsTest, FifoIsNeitherOpenedNorWaitedFor) {
   ASSERT_EQ(mkfifo(RegistryStorePath().c_str(), 0600), 0);
   ZYT::Test::ProcessResult r = ZYT::Test::RegistryHost(*this).Run({"reg", "query", "HKLM"});
