@@ -20,7 +20,7 @@ class DoctypesCommandTest : public ZytfiltMachineTest {
  protected:
   std::string Export(const std::string& key) {
     ProcessResult r = Zytfilt({"reg", "export", key});
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 0) << key << ": " << Outcome(r);
     return r.out;
   }
 };
@@ -87,7 +87,7 @@ TEST_F(DoctypesCommandTest, FiltersAreChosenByTheNamesTheListShows) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZYT\\Orrery\\Filters\\ISimpleFileFilter\\{1273D596-0000-0000-0000-000000000001}]\r\n"
       "@=\"Path only\"\r\n");
   ProcessResult filters = Zytfilt({"doctypes", "filters"});
-  ASSERT_EQ(filters.status, 0) << filters.err;
+  ASSERT_EQ(filters.status, 0) << Outcome(filters);
   EXPECT_NE(filters.out.find("Plain Text persistent handler"), std::string::npos) << filters.out;
   EXPECT_NE(filters.out.find("XMLFilter"), std::string::npos) << filters.out;
 
@@ -95,16 +95,19 @@ TEST_F(DoctypesCommandTest, FiltersAreChosenByTheNamesTheListShows) {
   Ok({"doctypes", "set", ".b", "OpenDocument"});
   Ok({"doctypes", "set", ".c", "Path only"});
   ProcessResult a = Zytfilt({"doctypes", "get", ".a"});
+  EXPECT_EQ(a.status, 0) << Outcome(a);
   EXPECT_NE(a.out.find("handler:      {5E941D80-BF96-11CD-B579-08002B30BFEB}"), std::string::npos) << a.out;
   ProcessResult b = Zytfilt({"doctypes", "get", ".b"});
+  EXPECT_EQ(b.status, 0) << Outcome(b);
   EXPECT_NE(b.out.find("handler:      {32E04D19-5E47-11D7-B40F-00D009EF4932}"), std::string::npos) << b.out;
   EXPECT_NE(b.out.find("xml:          unzip -p \"%1\" content.xml"), std::string::npos) << b.out;
   ProcessResult c = Zytfilt({"doctypes", "get", ".c"});
+  EXPECT_EQ(c.status, 0) << Outcome(c);
   EXPECT_NE(c.out.find("handler:      {32E04D13-5E47-11D7-B40F-00D009EF4932}"), std::string::npos) << c.out;
   EXPECT_NE(c.out.find("simple:       {1273D596-0000-0000-0000-000000000001}"), std::string::npos) << c.out;
 
   ProcessResult xml = Zytfilt({"doctypes", "list", "--xml"});
-  ASSERT_EQ(xml.status, 0) << xml.err;
+  ASSERT_EQ(xml.status, 0) << Outcome(xml);
   EXPECT_NE(xml.out.find("<inventory-extensions-ret>"), std::string::npos) << xml.out;
   EXPECT_NE(xml.out.find("<enum-filters-ret>"), std::string::npos) << xml.out;
 }
@@ -123,14 +126,15 @@ TEST_F(DoctypesCommandTest, MistakesAreOneLineAndChangeNothing) {
   };
   for (const auto& [args, message] : cases) {
     ProcessResult r = Zytfilt(args);
-    EXPECT_EQ(r.status, 1) << message;
-    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
-    EXPECT_NE(r.err.find("zytfilt doctypes: " + message), std::string::npos) << r.err;
+    SCOPED_TRACE(message);
+    EXPECT_EQ(r.status, 1) << Outcome(r);
+    EXPECT_EQ(Lines(r.err).size(), 1u) << Outcome(r);
+    EXPECT_NE(r.err.find("zytfilt doctypes: " + message), std::string::npos) << Outcome(r);
   }
   EXPECT_EQ(Export("HKCR"), before);
   ProcessResult usage = Zytfilt({"doctypes"});
-  EXPECT_EQ(usage.status, 2);
-  EXPECT_NE(usage.err.find("usage: zytfilt doctypes"), std::string::npos);
+  EXPECT_EQ(usage.status, 2) << Outcome(usage);
+  EXPECT_NE(usage.err.find("usage: zytfilt doctypes"), std::string::npos) << Outcome(usage);
 }
 
 TEST_F(DoctypesCommandTest, AProductSetUpIndexesOfficeDocumentsUntilRestored) {

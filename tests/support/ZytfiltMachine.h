@@ -12,6 +12,14 @@
 
 namespace ZYT::Test {
 
+// How a run ended and what it said on stderr, for a failed assertion's message.
+inline std::string Outcome(const ProcessResult& r) {
+  std::string how = r.hung ? "hung (killed by the watchdog)"
+                    : r.signal ? "killed by signal " + std::to_string(r.signal)
+                               : "exit " + std::to_string(r.status);
+  return how + "; stderr: " + (r.err.empty() ? "(empty)" : r.err);
+}
+
 class ZytfiltMachineTest : public MachineTest {
  protected:
   void SetUp() override {
@@ -24,7 +32,9 @@ class ZytfiltMachineTest : public MachineTest {
   // Runs a command that must succeed (wrap in ASSERT_NO_FATAL_FAILURE to stop there).
   void Ok(const std::vector<std::string>& args) {
     ProcessResult r = Zytfilt(args);
-    ASSERT_EQ(r.status, 0) << args[0] << " " << (args.size() > 1 ? args[1] : "") << ": " << r.err;
+    std::string command;
+    for (const std::string& a : args) command += " " + a;
+    ASSERT_EQ(r.status, 0) << "zytfilt" << command << ": " << Outcome(r);
   }
   // Imports keys and values written as a .reg file's body.
   void Import(const std::string& regedit) {
