@@ -332,11 +332,7 @@ std::string WideToUtf8(std::u16string_view text) {
   return out;
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at text[i] and its code point;
-// 0 for a byte that starts none (overlong forms and surrogates included).
-size_t WellFormedAt(std::string_view text, size_t i, char32_t& cp) {
+size_t WellFormedUtf8At(std::string_view text, size_t i, char32_t& cp) {
   const auto b0 = static_cast<unsigned char>(text[i]);
   size_t n = 0;
   char32_t min = 0;
@@ -380,14 +376,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace
-
 std::u16string PosixNameToWide(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
     char32_t cp = 0;
-    size_t n = WellFormedAt(bytes, i, cp);
+    size_t n = WellFormedUtf8At(bytes, i, cp);
     if (n == 0) {
       // One escape per byte, so that a broken sequence comes back byte for byte.
       out += static_cast<char16_t>(0xDC00 | static_cast<unsigned char>(bytes[i]));

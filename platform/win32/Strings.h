@@ -42,6 +42,10 @@ std::string WideToUtf8(std::u16string_view text);
 // convention), and go back to the same bytes, so every file can be named.
 // Other lone surrogates, which no file name can hold, become U+FFFD.
 std::u16string PosixNameToWide(std::string_view bytes);
+// The length of the well-formed UTF-8 sequence at text[i] and its code point;
+// 0 for a byte that starts none (overlong forms and surrogates included).
+size_t WellFormedUtf8At(std::string_view text, size_t i, char32_t& cp);
+void AppendUtf8(std::string& out, char32_t cp);
 std::string WideToPosixName(std::u16string_view text);
 std::u16string ToUpper(std::u16string_view text);
 std::u16string ToLower(std::u16string_view text);

@@ -448,19 +448,8 @@ std::string ShownPath(std::string_view path) {
   size_t i = 0;
   while (i < path.size()) {
     const auto c = static_cast<unsigned char>(path[i]);
-    // The length of a well-formed UTF-8 sequence starting here, 0 if none.
-    size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
-    if (n > 1) {
-      if (i + n > path.size()) n = 0;
-      for (size_t k = 1; n && k < n; ++k)
-        if ((static_cast<unsigned char>(path[i + k]) & 0xC0) != 0x80) n = 0;
-      if (n) {
-        const auto c1 = static_cast<unsigned char>(path[i + 1]);
-        // Overlong forms, surrogates and code points past U+10FFFF.
-        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
-          n = 0;
-      }
-    }
+    char32_t cp = 0;
+    size_t n = WellFormedUtf8At(path, i, cp);
     if (n == 1 && (c < 0x20 || c == 0x7F || c == '\\')) n = 0;
     if (n == 0) {
       char hex[8];

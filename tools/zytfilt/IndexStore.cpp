@@ -102,24 +102,6 @@ int PropertyColumnOf(std::u16string_view attribute) {
   return ColumnOf("other");
 }
 
-void AppendUtf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -181,7 +163,7 @@ std::string JsonStringText(std::string_view json, size_t& i) {
           }
         }
         if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-        AppendUtf8(cp, out);
+        ZYT::AppendUtf8(out, cp);
         break;
       }
       default:
