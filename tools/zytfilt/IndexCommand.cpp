@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,10 +70,14 @@ const char kIndexUsage[] =
 
 constexpr unsigned kMaxJobs = 256;
 // Store writes are committed in transactions of this many files or seconds:
-// a killed run loses no more than that.
-constexpr size_t kFilesPerTransaction = 200;
+// a killed run loses no more than that. Each commit leaves FTS5 a segment to
+// merge later: fewer, larger ones cost less.
+constexpr size_t kFilesPerTransaction = 1000;
 constexpr auto kTransactionTime = std::chrono::seconds(2);
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// Paths a worker holds at once: the one it filters and the next ones, so that
+// it goes on while this process writes what it sent.
+constexpr size_t kQueuedPerWorker = 3;
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "zytfilt index: %s (see 'zytfilt index --help')\n", message.c_str());
@@ -261,9 +266,8 @@ struct Worker {
   int request = -1, result = -1;
   std::string tmpDir;
   std::string input;  // bytes read, not yet a whole frame
-  bool busy = false;
-  Job job;
-  Clock::time_point deadline;
+  std::deque<Job> queue;  // sent, not yet answered; the first is being filtered
+  Clock::time_point deadline;  // the first's
   Document document;
   size_t bytes = 0;
 };
@@ -292,27 +296,32 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   bool Idle() const {
-    return std::none_of(m_workers.begin(), m_workers.end(), [](const Worker& w) { return w.busy; });
+    return std::all_of(m_workers.begin(), m_workers.end(), [](const Worker& w) { return w.queue.empty(); });
   }
+  // The worker with the fewest files queued, when one has room.
   Worker* FreeWorker() {
+    Worker* best = nullptr;
     for (Worker& w : m_workers)
-      if (!w.busy) return &w;
-    return nullptr;
+      if (w.queue.size() < kQueuedPerWorker && (!best || w.queue.size() < best->queue.size())) best = &w;
+    return best;
   }
 
-  // Hands a file to a free worker; a worker that cannot take it is replaced
-  // and the file recorded as its crash.
+  // Queues a file on a worker; a worker that cannot take it is replaced and
+  // the file recorded as its crash.
   void Dispatch(Worker& w, const Job& job, std::vector<Outcome>& done) {
-    w.busy = true;
-    w.job = job;
-    w.document = Document{job.path, job.key, {}, {}};
-    w.bytes = 0;
-    w.deadline = Clock::now() + m_perFile;
+    bool idle = w.queue.empty();
+    w.queue.push_back(job);
+    if (idle) Begin(w);
     if (Proto::WriteFrame(w.request, Proto::kPath, job.path)) return;
+    // A worker with files queued that cannot take more is dead: the end of
+    // its results pipe blames the file it was on and queues the rest again.
+    if (!idle) return;
     // A worker that died idle is not the file's fault: a fresh one gets it.
+    w.queue.clear();
     Stop(w, true);
     Start(w);
-    w.busy = true;
+    w.queue.push_back(job);
+    Begin(w);
     if (!Proto::WriteFrame(w.request, Proto::kPath, job.path)) Lose(w, "crash", done);
   }
 
@@ -322,7 +331,7 @@ class WorkerPool {
     std::vector<Worker*> owners;
     Clock::time_point now = Clock::now();
     for (Worker& w : m_workers) {
-      if (!w.busy) continue;
+      if (w.queue.empty()) continue;
       fds.push_back({w.result, POLLIN, 0});
       owners.push_back(&w);
       wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(w.deadline - now) +
@@ -335,10 +344,18 @@ class WorkerPool {
       if (fds[i].revents) Read(*owners[i], done);
     now = Clock::now();
     for (Worker& w : m_workers)
-      if (w.busy && now >= w.deadline) Lose(w, "timeout", done);
+      if (!w.queue.empty() && now >= w.deadline) Lose(w, "timeout", done);
   }
 
  private:
+  // The first queued file's turn: its document and its time start.
+  void Begin(Worker& w) {
+    const Job& job = w.queue.front();
+    w.document = Document{job.path, job.key, {}, {}};
+    w.bytes = 0;
+    w.deadline = Clock::now() + m_perFile;
+  }
+
   void Start(Worker& w) {
     char tmpl[PATH_MAX];
     int len = std::snprintf(tmpl, sizeof tmpl, "%s/zytfilt-index-%d-XXXXXX", m_tmpRoot.c_str(), getpid());
@@ -388,7 +405,7 @@ class WorkerPool {
     w.result = result[0];
     fcntl(w.result, F_SETFL, fcntl(w.result, F_GETFL) | O_NONBLOCK);
     w.input.clear();
-    w.busy = false;
+    w.queue.clear();
   }
 
   // Ends a worker: closing its request pipe lets it leave by itself; killed
@@ -396,7 +413,7 @@ class WorkerPool {
   void Stop(Worker& w, bool kill) {
     if (w.pid > 0) {
       // A worker in the middle of a file does not get to finish it.
-      if (kill || w.busy) ::kill(w.pid, SIGKILL);
+      if (kill || !w.queue.empty()) ::kill(w.pid, SIGKILL);
       close(w.request);
       // An idle worker leaves at the end of its pipe; one that does not
       // within a while (a module's thread holding its exit) is killed.
@@ -418,18 +435,21 @@ class WorkerPool {
     w.tmpDir.clear();
   }
 
-  // The worker's file failed with it: recorded, the worker replaced.
+  // The worker's file failed with it: recorded, the worker replaced, the
+  // files queued behind it queued on the new one.
   void Lose(Worker& w, const char* step, std::vector<Outcome>& done) {
-    Job job = w.job;
-    bool busy = w.busy;
+    std::deque<Job> queue = std::move(w.queue);
+    w.queue.clear();
     Stop(w, true);
-    if (busy) {
+    if (!queue.empty()) {
       Outcome o;
       o.failed = true;
-      o.failure = Failure{job.path, job.key, step, 0};
+      o.failure = Failure{queue.front().path, queue.front().key, step, 0};
       done.push_back(std::move(o));
+      queue.pop_front();
     }
     Start(w);
+    for (const Job& job : queue) Dispatch(w, job, done);
   }
 
   void Read(Worker& w, std::vector<Outcome>& done) {
@@ -450,7 +470,7 @@ class WorkerPool {
     size_t at = 0;
     while (w.input.size() - at >= Proto::kHeaderBytes) {
       size_t size = Proto::FrameLength(w.input.data() + at);
-      if (size > m_maxFrame || !w.busy) return false;
+      if (size > m_maxFrame || w.queue.empty()) return false;
       if (w.input.size() - at - Proto::kHeaderBytes < size) break;
       const char kind = w.input[at];
       std::string_view payload(w.input.data() + at + Proto::kHeaderBytes, size);
@@ -471,14 +491,15 @@ class WorkerPool {
           size_t nul = payload.find('\0');
           if (nul == std::string_view::npos || nul == 0 || nul > 16) return false;
           o.failed = true;
-          o.failure = Failure{w.job.path, w.job.key, std::string(payload.substr(0, nul)),
+          o.failure = Failure{w.queue.front().path, w.queue.front().key, std::string(payload.substr(0, nul)),
                               static_cast<HRESULT>(std::strtol(std::string(payload.substr(nul + 1)).c_str(), nullptr, 10))};
         } else {
           o.document = std::move(w.document);
         }
         done.push_back(std::move(o));
-        w.busy = false;
+        w.queue.pop_front();
         w.document = {};
+        if (!w.queue.empty()) Begin(w);
       } else {
         return false;
       }

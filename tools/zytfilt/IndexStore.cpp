@@ -446,6 +446,10 @@ Store::Store(const std::string& databasePath, bool create) : impl_(std::make_uni
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     s.Exec("PRAGMA synchronous=NORMAL", "cannot be opened");
+    // FTS5 reads back the segments it merges: with SQLite's 2 MB page cache
+    // most of those reads go to the file again.
+    const DWORD cacheMb = std::clamp<DWORD>(ZYT::GetLimit(u"IndexCacheMB", 64), 2, 1024);
+    s.Exec(("PRAGMA cache_size=-" + std::to_string(cacheMb * 1024)).c_str(), "cannot be opened");
   }
 }
 

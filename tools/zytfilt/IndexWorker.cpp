@@ -29,8 +29,21 @@ namespace Proto = ZYT::Zytfilt::IndexProtocol;
   _exit(3);
 }
 
+// A file's frames go out together, in one write when they are small: the
+// parent wakes once per file, not once per chunk.
+constexpr size_t kFlushBytes = 64 * 1024;
+std::string g_out;
+
+void Flush() {
+  if (!Proto::WriteAll(Proto::kResultFd, g_out.data(), g_out.size())) Lost();
+  g_out.clear();
+}
+
 void Send(Proto::Kind kind, std::string_view payload) {
-  if (!Proto::WriteFrame(Proto::kResultFd, kind, payload)) Lost();
+  if (payload.size() > 0xFFFFFFFFu) Lost();
+  g_out += Proto::Header(kind, payload.size());
+  g_out.append(payload);
+  if (kind == Proto::kDone || kind == Proto::kFailed || g_out.size() >= kFlushBytes) Flush();
 }
 
 void SendFailure(const char* step, HRESULT hr) {
