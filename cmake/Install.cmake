@@ -1,6 +1,7 @@
 # What `cmake --install` lays out, and the Debian package made of it:
 #   bin/                  zytfilt, zyt-monitor
-#   lib/                  libzytplatform.so (the plug-ins' runtime), libzytcomobject.a
+#   lib/                  libzytplatform.so (the plug-ins' runtime), libzytcomobject.a,
+#                         libzytplatformmime.so (mail and property sets, for our modules)
 #   lib/zytfilters/       the modules (*.dll.so)
 #   include/zytfilters/   the interfaces and the COM layer a plug-in is written against
 #   lib/pkgconfig/, lib/cmake/zytFilters/, share/zytfilters/
@@ -13,7 +14,7 @@ set_target_properties(zytfilt zyt-monitor PROPERTIES INSTALL_RPATH "$ORIGIN/../l
 set_target_properties(zytfilters zytcomponents pdffilt PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
 install(TARGETS zytfilt zyt-monitor RUNTIME DESTINATION bin)
-install(TARGETS zytplatform LIBRARY DESTINATION lib)
+install(TARGETS zytplatform zytplatformmime LIBRARY DESTINATION lib)
 install(TARGETS zytcomobject ARCHIVE DESTINATION lib)
 install(TARGETS zytfilters zytcomponents pdffilt LIBRARY DESTINATION ${ZYT_INSTALL_MODULEDIR})
 
