@@ -87,13 +87,6 @@ bool IsWindowsReserved(unsigned char c) {
   return c < 0x20 || c == 0x7F || std::strchr("<>:\"|?*", c) != nullptr;
 }
 
-// Cuts text to at most n bytes without splitting a UTF-8 sequence.
-void CutUtf8(std::string& text, size_t n) {
-  if (text.size() <= n) return;
-  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  text.resize(n);
-}
-
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = write(fd, data, size);
@@ -134,13 +127,13 @@ std::string SafeEntryPath(std::string_view name, size_t maxBytes) {
     if (component.empty() || component == "." || component == ".." || drive) continue;
     for (char& c : component)
       if (IsWindowsReserved(static_cast<unsigned char>(c))) c = '_';
-    CutUtf8(component, 255);
+    ZYT::CutUtf8(component, 255);
     // A component made only of dots and cut to ".." or "." by the limit above.
     if (component == "." || component == "..") component = "_";
     std::string joined = result.empty() ? component : result + "/" + component;
     if (joined.size() > maxBytes) {
       if (result.empty()) {
-        CutUtf8(joined, maxBytes);
+        ZYT::CutUtf8(joined, maxBytes);
         result = joined;
       }
       break;

@@ -376,6 +376,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+void CutUtf8(std::string& text, size_t n) {
+  if (text.size() <= n) return;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  text.resize(n);
+}
+
 std::u16string PosixNameToWide(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());

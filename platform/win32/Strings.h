@@ -46,6 +46,8 @@ std::u16string PosixNameToWide(std::string_view bytes);
 // 0 for a byte that starts none (overlong forms and surrogates included).
 size_t WellFormedUtf8At(std::string_view text, size_t i, char32_t& cp);
 void AppendUtf8(std::string& out, char32_t cp);
+// Cuts text to at most n bytes without splitting a UTF-8 sequence.
+void CutUtf8(std::string& text, size_t n);
 std::string WideToPosixName(std::u16string_view text);
 std::u16string ToUpper(std::u16string_view text);
 std::u16string ToLower(std::u16string_view text);

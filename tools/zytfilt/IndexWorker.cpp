@@ -50,14 +50,6 @@ void SendFailure(const char* step, HRESULT hr) {
   Send(Proto::kFailed, std::string(step) + '\0' + std::to_string(hr));
 }
 
-// Cuts text to at most most bytes without splitting a UTF-8 sequence.
-void CutUtf8(std::string& text, size_t most) {
-  if (text.size() <= most) return;
-  size_t end = most;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  text.resize(end);
-}
-
 bool IsContents(const STAT_CHUNK& s) {
   return s.attribute.guidPropSet == PSGUID_STORAGE && s.attribute.psProperty.ulKind == PRSPEC_PROPID &&
          s.attribute.psProperty.propid == PID_STG_CONTENTS;
@@ -88,7 +80,7 @@ void FilterOne(const std::string& file, size_t limit) {
     if (!left) return;
     if (c.stat.flags & CHUNK_TEXT) {
       std::string text = ZYT::WideToUtf8(c.text);
-      CutUtf8(text, left);
+      ZYT::CutUtf8(text, left);
       left -= text.size();
       Send(Proto::kText, text);
       // A property given as text (a title) is searchable by its name too.
